@@ -1,0 +1,65 @@
+# The test bench, sourced by the scripts: packages, a private X display with the panel modes,
+# and a private Wine prefix. Everything it starts is stopped by bench_stop, by PID.
+
+BENCH_PACKAGES=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
+                wine wine64 xserver-xorg-core xserver-xorg-video-dummy x11-utils imagemagick)
+
+bench_log() { echo "[bench] $*" >&2; }
+
+# Installs what is missing; needs root on a fresh machine.
+bench_install() {
+  local missing=()
+  for p in "${BENCH_PACKAGES[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    bench_log "installing ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+# Tries to make 32-bit Wine available; true when it is.
+bench_wine32() {
+  dpkg -s wine32:i386 >/dev/null 2>&1 && return 0
+  dpkg --add-architecture i386
+  apt-get update -qq >/dev/null 2>&1 || true
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null 2>&1 || true
+  dpkg -s wine32:i386 >/dev/null 2>&1
+}
+
+# Starts the display and the prefix; exports DISPLAY, WINEPREFIX and BENCH_DIR.
+bench_start() {
+  BENCH_DIR=$(mktemp -d /tmp/vorn-bench.XXXXXX)
+  local here
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  local n=40
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xorg ":$n" -config "$here/xorg-panel.conf" -noreset -nolisten tcp -novtswitch \
+       -logfile "$BENCH_DIR/xorg.log" >"$BENCH_DIR/xorg.out" 2>&1 &
+  BENCH_XORG_PID=$!
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    kill -0 "$BENCH_XORG_PID" 2>/dev/null || { cat "$BENCH_DIR/xorg.out" >&2; return 1; }
+    sleep 0.1
+  done
+  export DISPLAY=":$n"
+  export WINEPREFIX="$BENCH_DIR/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineboot --init >/dev/null 2>&1
+  # A crash must fail the test, not wait for somebody to close a dialog.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wineserver -w
+  bench_log "display $DISPLAY, prefix $WINEPREFIX"
+}
+
+bench_stop() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX}" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+  fi
+  if [ -n "${BENCH_XORG_PID:-}" ]; then
+    kill "$BENCH_XORG_PID" 2>/dev/null || true
+    wait "$BENCH_XORG_PID" 2>/dev/null || true
+  fi
+  [ -n "${BENCH_DIR:-}" ] && rm -rf "$BENCH_DIR"
+  BENCH_XORG_PID= BENCH_DIR=
+}

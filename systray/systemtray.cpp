@@ -1,0 +1,232 @@
+#include "systemtray.h"
+#include "textfield.h"
+
+namespace {
+const char kNotifyClassName[] = "TrayIconClass";
+}
+
+CSystemTray* CSystemTray::s_activeTray = nullptr;
+// The shell broadcasts this message to every top-level window when the taskbar is (re)created.
+const UINT CSystemTray::s_taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+int CSystemTray::s_maxTipLength = 128;
+
+CSystemTray::CSystemTray()
+{
+    s_activeTray = this;
+    ZeroMemory(&m_iconData, sizeof(m_iconData));
+    m_instance = nullptr;
+    m_notifyWindow = nullptr;
+    m_trayAvailable = FALSE;
+    m_iconHidden = TRUE;
+    m_iconAbsent = TRUE;
+    m_defaultItem = 0;
+    m_defaultIsPosition = TRUE;
+    m_addPending = FALSE;
+    m_reserved1 = 0;
+    m_reserved2 = 0;
+    m_ownerWindow = nullptr;
+    m_addFlags = 0;
+
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    // Balloons and the hidden state exist from the Windows 2000 shell on.
+    m_win2000Shell = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT
+                     && version.dwMajorVersion >= 5;
+}
+
+CSystemTray::~CSystemTray()
+{
+    // The icon stays in the notification area: nothing here tells the shell to delete it.
+    if (m_notifyWindow)
+        DestroyWindow(m_notifyWindow);
+}
+
+BOOL CSystemTray::AddToTray(HINSTANCE instance, HWND ownerWindow, UINT callbackMessage, LPCSTR tooltip,
+                            HICON icon, UINT identifier, BOOL startHidden, LPCSTR balloonText,
+                            LPCSTR balloonTitle, DWORD balloonFlags, UINT balloonTimeoutSeconds)
+{
+    // The notification area came with the version 4 shell.
+    m_trayAvailable = LOBYTE(LOWORD(GetVersion())) >= 4;
+    if (!m_trayAvailable)
+        return FALSE;
+
+    s_maxTipLength = sizeof(m_iconData.szTip);
+    m_instance = instance;
+    RegisterNotifyClass(instance);
+    m_notifyWindow = CreateWindowExA(0, kNotifyClassName, "", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+
+    m_iconData.cbSize = sizeof(m_iconData);
+    m_iconData.hWnd = ownerWindow ? ownerWindow : m_notifyWindow;
+    m_iconData.hIcon = icon;
+    m_iconData.uCallbackMessage = callbackMessage;
+    m_iconData.uID = identifier;
+    m_iconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    CopyTextField(m_iconData.szTip, s_maxTipLength, tooltip);
+
+    const bool withBalloon = m_win2000Shell && balloonText;
+    if (withBalloon) {
+        m_iconData.uFlags |= NIF_INFO;
+        CopyTextField(m_iconData.szInfo, sizeof(m_iconData.szInfo), balloonText);
+        CopyTextField(m_iconData.szInfoTitle, sizeof(m_iconData.szInfoTitle), balloonTitle);
+        m_iconData.uTimeout = balloonTimeoutSeconds * 1000;
+        m_iconData.dwInfoFlags = balloonFlags;
+    }
+
+    m_ownerWindow = m_iconData.hWnd;
+    m_iconHidden = startHidden;
+    if (m_win2000Shell && startHidden) {
+        m_iconData.uFlags = NIF_STATE;
+        m_iconData.dwState = NIS_HIDDEN;
+        m_iconData.dwStateMask = NIS_HIDDEN;
+    }
+    m_addFlags = m_iconData.uFlags;
+
+    // Without the state flag a hidden icon can only be left out until it is shown.
+    BOOL result = TRUE;
+    if (!startHidden || m_win2000Shell) {
+        result = Shell_NotifyIconA(NIM_ADD, &m_iconData);
+        m_iconAbsent = !result;
+        m_iconHidden = !result;
+        // An icon that made it into the notification area is added again whenever the taskbar is re-created.
+        m_addPending = result != FALSE;
+    }
+
+    // The balloon is shown once: later adds carry an empty text.
+    if (withBalloon)
+        m_iconData.szInfo[0] = '\0';
+    return result;
+}
+
+HWND CSystemTray::GetOwnerWindow() const
+{
+    return m_ownerWindow ? m_ownerWindow : m_iconData.hWnd;
+}
+
+ATOM CSystemTray::RegisterNotifyClass(HINSTANCE instance)
+{
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    windowClass.lpfnWndProc = NotifyWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kNotifyClassName;
+    return RegisterClassExA(&windowClass);
+}
+
+LRESULT CALLBACK CSystemTray::NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CSystemTray* tray = s_activeTray;
+    // Messages that arrive while CreateWindowExA runs, before the handle is stored, land here too.
+    if (!tray || window != tray->m_notifyWindow)
+        return DefWindowProcA(window, message, wParam, lParam);
+
+    // A registered message has no fixed number, so it cannot be a case label.
+    if (message == s_taskbarCreatedMsg && s_taskbarCreatedMsg != 0)
+        return tray->HandleTaskbarCreated(wParam, lParam);
+    if (message == WM_SETTINGCHANGE && wParam == SPI_SETWORKAREA)
+        return tray->HandleSettingChange(wParam, lParam);
+    if (message == tray->m_iconData.uCallbackMessage)
+        return tray->HandleTrayMessage(wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT CSystemTray::HandleTaskbarCreated(WPARAM, LPARAM)
+{
+    ReAddIcon();
+    return 0;
+}
+
+LRESULT CSystemTray::HandleSettingChange(WPARAM wParam, LPARAM)
+{
+    if (wParam == SPI_SETWORKAREA)
+        ReAddIcon();
+    return 0;
+}
+
+void CSystemTray::ReAddIcon()
+{
+    if (!m_addPending || m_iconHidden)
+        return;
+
+    m_iconData.uFlags = m_addFlags;
+    BOOL present = Shell_NotifyIconA(NIM_ADD, &m_iconData);
+    // A work-area change, or a taskbar message from a shell that kept its icons, finds the icon
+    // still there, and the add fails. Ask the shell whether it knows the icon before calling it
+    // absent, or that one failure would stop every later re-add.
+    if (!present)
+        present = Shell_NotifyIconA(NIM_MODIFY, &m_iconData);
+    m_iconHidden = !present;
+    m_addPending = present != FALSE;
+}
+
+LRESULT CSystemTray::HandleTrayMessage(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam != m_iconData.uID)
+        return 0;
+    HWND target = GetOwnerWindow();
+    if (!target)
+        return 0;
+
+    switch (LOWORD(lParam)) {
+    case WM_RBUTTONUP:
+    case WM_LBUTTONUP:
+        return ShowPopupMenu(target);
+    case WM_LBUTTONDBLCLK:
+        return PostDefaultCommand(target);
+    default:
+        return 1;
+    }
+}
+
+void CSystemTray::PrepareMenu(HMENU)
+{
+}
+
+HMENU CSystemTray::LoadTrayMenu(HMENU* popup) const
+{
+    HMENU menu = LoadMenuA(m_instance, MAKEINTRESOURCEA(LOWORD(m_iconData.uID)));
+    if (!menu)
+        return nullptr;
+    *popup = GetSubMenu(menu, 0);
+    if (!*popup) {
+        DestroyMenu(menu);
+        return nullptr;
+    }
+    return menu;
+}
+
+LRESULT CSystemTray::ShowPopupMenu(HWND target)
+{
+    HMENU popup = nullptr;
+    HMENU menu = LoadTrayMenu(&popup);
+    if (!menu)
+        return 0;
+    PrepareMenu(popup);
+
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    // Without the foreground the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(m_iconData.hWnd);
+    TrackPopupMenu(popup, 0, cursor.x, cursor.y, 0, target, nullptr);
+    // Switches the task over so that a second click on the icon opens the menu again at once.
+    PostMessageA(m_iconData.hWnd, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    return 1;
+}
+
+LRESULT CSystemTray::PostDefaultCommand(HWND target)
+{
+    SetForegroundWindow(m_iconData.hWnd);
+    UINT command = m_defaultItem;
+    if (m_defaultIsPosition) {
+        HMENU popup = nullptr;
+        HMENU menu = LoadTrayMenu(&popup);
+        if (!menu)
+            return 0;
+        command = GetMenuItemID(popup, m_defaultItem);
+        DestroyMenu(menu);
+    }
+    PostMessageA(target, WM_COMMAND, command, 0);
+    return 1;
+}

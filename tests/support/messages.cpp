@@ -1,0 +1,85 @@
+#include "messages.h"
+
+void PumpMessagesFor(DWORD ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return true;
+}
+
+namespace {
+struct WindowQuery
+{
+    const char* className;
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param)
+{
+    auto* query = reinterpret_cast<WindowQuery*>(param);
+    char className[256] = {};
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    GetClassNameA(window, className, sizeof(className));
+    if (processId == query->processId && lstrcmpA(className, query->className) == 0) {
+        query->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
+HWND FindProcessWindow(const char* className, DWORD processId)
+{
+    WindowQuery query = {className, processId, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}
+
+HWND WaitForProcessWindow(const char* className, DWORD processId, DWORD timeoutMs)
+{
+    HWND found = nullptr;
+    PumpUntil([&] { return (found = FindProcessWindow(className, processId)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+DisplayChangeListener::DisplayChangeListener()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "DisplayChangeListener";
+    RegisterClassA(&windowClass);
+    // Top-level, not message-only: only top-level windows receive broadcasts.
+    m_window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               windowClass.hInstance, this);
+    SetWindowLongPtrA(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+DisplayChangeListener::~DisplayChangeListener()
+{
+    DestroyWindow(m_window);
+}
+
+LRESULT CALLBACK DisplayChangeListener::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<DisplayChangeListener*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_DISPLAYCHANGE && self)
+        self->m_seen.push_back({wParam, lParam, InSendMessageEx(nullptr)});
+    return DefWindowProcA(window, message, wParam, lParam);
+}

@@ -1,0 +1,34 @@
+// Prints or sets the mode of the first display device, from a process of its own: a Wine process
+// keeps seeing the mode it started with, so the mode must be read by a fresh one.
+//   displaymode             prints "WIDTHxHEIGHT BPP bpp FREQ Hz"
+//   displaymode set W H     changes the resolution, keeping depth and refresh rate; exit code 0 on success
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int main(int argc, char** argv)
+{
+    DISPLAY_DEVICEA device = {};
+    device.cb = sizeof(device);
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof(mode);
+    if (!EnumDisplayDevicesA(nullptr, 0, &device, 0)
+        || !EnumDisplaySettingsExA(device.DeviceName, ENUM_CURRENT_SETTINGS, &mode, 0)) {
+        fprintf(stderr, "displaymode: no current mode of the first display\n");
+        return 2;
+    }
+    if (argc == 4 && strcmp(argv[1], "set") == 0) {
+        mode.dmPelsWidth = strtoul(argv[2], nullptr, 10);
+        mode.dmPelsHeight = strtoul(argv[3], nullptr, 10);
+        LONG result = ChangeDisplaySettingsExA(device.DeviceName, &mode, nullptr, 0, nullptr);
+        if (result != DISP_CHANGE_SUCCESSFUL) {
+            fprintf(stderr, "displaymode: change to %sx%s refused (%ld)\n", argv[2], argv[3], result);
+            return 1;
+        }
+        return 0;
+    }
+    printf("%lux%lu %lu bpp %lu Hz\n", mode.dmPelsWidth, mode.dmPelsHeight, mode.dmBitsPerPel,
+           mode.dmDisplayFrequency);
+    return 0;
+}
