@@ -1,4 +1,5 @@
 #include "process.h"
+#include "messages.h"
 
 std::string ToWindowsPath(const std::string& path)
 {
@@ -61,14 +62,14 @@ DWORD ChildProcess::Wait(DWORD timeoutMs)
 {
     if (!m_info.hProcess)
         return STILL_ACTIVE;
-    // Keep the pipe drained so that a child printing much does not block on a full pipe.
-    DWORD waited = 0;
-    while (WaitForSingleObject(m_info.hProcess, 20) == WAIT_TIMEOUT) {
+    // Keep the pipe drained so that a child printing much does not block on a full pipe, and keep
+    // handling this thread's messages: a child's broadcast must not wait for the test.
+    bool ended = PumpUntil([this] {
         DrainOutput();
-        waited += 20;
-        if (waited >= timeoutMs)
-            return STILL_ACTIVE;
-    }
+        return WaitForSingleObject(m_info.hProcess, 0) != WAIT_TIMEOUT;
+    }, timeoutMs);
+    if (!ended)
+        return STILL_ACTIVE;
     DrainOutput();
     DWORD exitCode = STILL_ACTIVE;
     GetExitCodeProcess(m_info.hProcess, &exitCode);
