@@ -39,6 +39,9 @@ CSystemTray::~CSystemTray()
     // The icon stays in the notification area: nothing here tells the shell to delete it.
     if (m_notifyWindow)
         DestroyWindow(m_notifyWindow);
+    // Windows of other objects must not reach a destroyed one through the routing pointer.
+    if (s_activeTray == this)
+        s_activeTray = nullptr;
 }
 
 BOOL CSystemTray::AddToTray(HINSTANCE instance, HWND ownerWindow, UINT callbackMessage, LPCSTR tooltip,
