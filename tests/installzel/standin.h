@@ -1,0 +1,36 @@
+// The ACPI server stand-in (tools/acpiserver) as the tests drive it: started with a script of
+// replies, its log read back record by record.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "process.h"
+
+// One request or reply as the stand-in logged it.
+struct LoggedRecord
+{
+    DWORD tick;        // GetTickCount() when it was logged
+    bool isRequest;
+    std::string hex;   // the 24 bytes in block order, grouped by field: "51555259 01000000 ..."
+    std::string kind;  // requests only: register, unregister, query:CODE, set:CODE
+    std::string text;  // the rest of the line, decoded
+};
+
+class AcpiServerStandIn
+{
+public:
+    ~AcpiServerStandIn();
+    // serverArgs: the stand-in's options besides --log; true once its window exists.
+    bool Start(const std::string& serverArgs = "");
+    // Closes the window and waits for the end.
+    void Stop();
+    std::vector<LoggedRecord> Records() const;
+    std::vector<LoggedRecord> Requests() const;
+    // The kinds of the requests in the order they came.
+    std::vector<std::string> RequestKinds() const;
+
+private:
+    ChildProcess m_process;
+    HWND m_window = nullptr;
+    std::string m_logPath;
+};
