@@ -46,10 +46,7 @@ public:
         preparedItems.clear();
         for (int i = 0; i < GetMenuItemCount(popup); ++i)
             preparedItems.push_back(GetMenuItemID(popup, i));
-        SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR timer, DWORD) {
-            KillTimer(nullptr, timer);
-            EndMenu();
-        });
+        SetTimer(nullptr, 0, 200, CloseMenu);
     }
 
     BOOL Add(HWND owner, UINT identifier, BOOL startHidden = FALSE, LPCSTR tooltip = "Vorn ZelPC Utility",
@@ -61,6 +58,13 @@ public:
 
     int callbacksRouted = 0;
     std::vector<UINT> preparedItems;
+
+private:
+    static void CALLBACK CloseMenu(HWND, UINT, UINT_PTR timer, DWORD)
+    {
+        KillTimer(nullptr, timer);
+        EndMenu();
+    }
 };
 
 NOTIFYICONDATAA IconKey(HWND window, UINT identifier)
