@@ -14,7 +14,7 @@ bench_install() {
   done
   if [ ${#missing[@]} -gt 0 ]; then
     bench_log "installing ${missing[*]}"
-    apt-get update -qq
+    apt-get update -qq || true
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 }
