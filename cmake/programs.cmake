@@ -13,8 +13,10 @@ function(generate_icon NAME VAR)
   set(${VAR} ${out} PARENT_SCOPE)
 endfunction()
 
-# A GUI program as shipped: stripped, with the code it never calls dropped.
+# A GUI program as shipped: stripped, with the code it never calls dropped. The programs throw
+# nothing; without exception tables the static C++ runtime's unwinding support stays out.
 function(ship_program TARGET)
   set_target_properties(${TARGET} PROPERTIES WIN32_EXECUTABLE ON)
+  target_compile_options(${TARGET} PRIVATE -fno-exceptions)
   target_link_options(${TARGET} PRIVATE -s -Wl,--gc-sections)
 endfunction()
