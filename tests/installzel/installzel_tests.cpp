@@ -192,7 +192,7 @@ TEST(FullRun, SendsTheTenRequestsByteForByteInOrder)
 {
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run, "");
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, ""));
 
     // The stand-in allows every switch: queries are answered value=1, status=1, sets status=1.
     struct Expected
@@ -232,10 +232,10 @@ TEST(FullRun, CarriesEachReplyIntoTheNextRequest)
     // must travel into the next query, with command back at 3.
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run,
-                     "--on query:CAMS subject=0x11111111,count=7,argument=9,value=0xA1B2C3D4,command=0x0707,"
-                     "reserved=0xBEEF,status=0x5A5A5A5A "
-                     "--on set:CAMS value=0x42,command=5,reserved=0x1234,status=0x99");
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(
+        server, run,
+        "--on query:CAMS subject=0x11111111,count=7,argument=9,value=0xA1B2C3D4,command=0x0707,reserved=0xBEEF,"
+        "status=0x5A5A5A5A --on set:CAMS value=0x42,command=5,reserved=0x1234,status=0x99"));
 
     std::vector<LoggedRecord> records = server.Records();
     const LoggedRecord* set = FindRecord(records, "set:CAMS");
@@ -267,7 +267,7 @@ TEST(FullRun, SetsOnlySwitchesWhoseQueryReplyHasStatusAndValue)
 
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run, serverArgs);
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, serverArgs));
 
     std::vector<LoggedRecord> records = server.Records();
     for (const Case& c : cases) {
@@ -283,7 +283,7 @@ TEST(FullRun, ServerThatLeavesTheBlockAloneGetsNoSetRequest)
     // Every reply then equals its request, whose status and value are 0 from the start.
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run, "--on * untouched");
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, "--on * untouched"));
 
     std::vector<std::string> expectedKinds = {"register",   "query:CAMS", "query:WLDS",
                                               "query:CRDS", "query:MODS", "unregister"};
@@ -328,7 +328,7 @@ TEST(Timing, ServerPresentFromTheStart)
 {
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run, "");
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, ""));
     std::vector<LoggedRecord> records = server.Records();
     ASSERT_EQ(server.RequestKinds(), kFullRun);
 
@@ -336,7 +336,7 @@ TEST(Timing, ServerPresentFromTheStart)
     // look-up would add 200 ms, the full wait 10 s. Starting a Wine process takes some time too.
     DWORD toRegister = records.front().tick - run.StartTick();
     EXPECT_GE(toRegister, 1200u);
-    EXPECT_LT(toRegister, 3500u);
+    EXPECT_LT(toRegister, 4000u);
 
     // The final pause lies between the last set's reply and the unregister request.
     const LoggedRecord* lastReply = FindReplyTo(records, "set:MODS");
@@ -350,7 +350,7 @@ TEST(Timing, ServerWithAnotherTitleIsFoundAfterTheFullWait)
 {
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run, "--title \"Vorn ACPI Server 2\"");
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, "--title \"Vorn ACPI Server 2\""));
 
     // The wait looks for the title as well and runs all 50 look-ups; the registration looks for
     // the class alone and finds the server.
@@ -414,7 +414,7 @@ TEST(Faults, BlockNameTakenByAnotherKindOfObject)
     ASSERT_NE(mutex, nullptr);
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run, "");
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, ""));
     CloseHandle(mutex);
 
     EXPECT_TRUE(server.Records().empty());
@@ -429,7 +429,7 @@ TEST(Faults, BlockTooSmallForARequest)
     ASSERT_TRUE(block.Made());
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run, "");
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, ""));
 
     EXPECT_TRUE(block.Intact());
     EXPECT_TRUE(server.Records().empty());
@@ -443,7 +443,7 @@ TEST(Faults, HungServerCostsOneTimeOutAndGetsNoSetRequest)
     // requests give up at once.
     AcpiServerStandIn server;
     InstallZelRun run;
-    RunAgainstServer(server, run, "--on query:CAMS hang=15000,value=1,status=1");
+    ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, "--on query:CAMS hang=15000,value=1,status=1"));
 
     EXPECT_LT(run.ElapsedMs(), 20000u);
     std::vector<std::string> kinds = server.RequestKinds();

@@ -23,6 +23,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -170,20 +171,22 @@ void LogRecord(const char* what, const Record& record, const std::string& note)
     LogLine(std::string(line) + "  " + note);
 }
 
+// "*" matches every request, "query:*" every query, "query:CAMS" that one.
 bool Matches(const std::string& when, const std::string& kind)
 {
     if (when == "*" || when == kind)
         return true;
-    size_t star = when.size() - 1;
-    return when.size() > 2 && when.compare(star - 1, 2, ":*") == 0 && kind.compare(0, star, when, 0, star) == 0;
+    size_t prefix = when.size() - 1;
+    return when.size() >= 2 && when.back() == '*' && kind.compare(0, prefix, when, 0, prefix) == 0;
 }
 
 const Reply& ReplyFor(const std::string& kind)
 {
-    for (const Rule& rule : g_rules)
-        if (Matches(rule.when, kind))
-            return rule.reply;
-    return g_rules.back().reply;
+    // The last rule, "*", matches every request.
+    size_t i = 0;
+    while (!Matches(g_rules[i].when, kind))
+        ++i;
+    return g_rules[i].reply;
 }
 
 std::string ReplyNote(const Reply& reply)
@@ -265,24 +268,18 @@ bool ParseNumber(const wchar_t* text, UINT32* number)
 
 bool ParseReply(const wchar_t* text, Reply* reply)
 {
-    std::wstring items(text);
-    size_t start = 0;
-    while (start <= items.size()) {
-        size_t comma = items.find(L',', start);
-        std::wstring item = items.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
-        start = comma == std::wstring::npos ? items.size() + 1 : comma + 1;
-
-        size_t equals = item.find(L'=');
-        std::wstring name = item.substr(0, equals);
-        UINT32 number = 0;
-        if (equals == std::wstring::npos) {
-            if (name != L"untouched")
-                return false;
+    std::wistringstream items(text);
+    std::wstring item;
+    while (std::getline(items, item, L',')) {
+        if (item == L"untouched") {
             reply->untouched = true;
             continue;
         }
-        if (!ParseNumber(item.c_str() + equals + 1, &number))
+        size_t equals = item.find(L'=');
+        UINT32 number = 0;
+        if (equals == std::wstring::npos || !ParseNumber(item.c_str() + equals + 1, &number))
             return false;
+        std::wstring name = item.substr(0, equals);
         if (name == L"hang") {
             reply->hangMs = number;
             continue;
