@@ -2,6 +2,7 @@
 // keeps seeing the mode it started with, so the mode must be read by a fresh one.
 //   displaymode             prints "WIDTHxHEIGHT BPP bpp FREQ Hz"
 //   displaymode set W H     changes the resolution, keeping depth and refresh rate; exit code 0 on success
+//   displaymode set W H HZ  the same at another refresh rate
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,9 +19,11 @@ int main(int argc, char** argv)
         fprintf(stderr, "displaymode: no current mode of the first display\n");
         return 2;
     }
-    if (argc == 4 && strcmp(argv[1], "set") == 0) {
+    if ((argc == 4 || argc == 5) && strcmp(argv[1], "set") == 0) {
         mode.dmPelsWidth = strtoul(argv[2], nullptr, 10);
         mode.dmPelsHeight = strtoul(argv[3], nullptr, 10);
+        if (argc == 5)
+            mode.dmDisplayFrequency = strtoul(argv[4], nullptr, 10);
         LONG result = ChangeDisplaySettingsExA(device.DeviceName, &mode, nullptr, 0, nullptr);
         if (result != DISP_CHANGE_SUCCESSFUL) {
             fprintf(stderr, "displaymode: change to %sx%s refused (%ld)\n", argv[2], argv[3], result);

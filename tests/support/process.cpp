@@ -23,7 +23,7 @@ ChildProcess::~ChildProcess()
         CloseHandle(m_outputRead);
 }
 
-bool ChildProcess::Start(const std::string& commandLine, bool captureOutput)
+bool ChildProcess::Start(const std::string& commandLine, bool captureOutput, DWORD creationFlags)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -39,7 +39,7 @@ bool ChildProcess::Start(const std::string& commandLine, bool captureOutput)
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     }
     std::string mutableLine = commandLine;
-    BOOL started = CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, captureOutput, 0, nullptr, nullptr,
+    BOOL started = CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, captureOutput, creationFlags, nullptr, nullptr,
                                   &startup, &m_info);
     if (outputWrite)
         CloseHandle(outputWrite);

@@ -16,13 +16,14 @@ public:
     ~ChildProcess();
 
     // Starts commandLine; with captureOutput its standard output goes into a pipe read by Output().
-    bool Start(const std::string& commandLine, bool captureOutput = false);
+    bool Start(const std::string& commandLine, bool captureOutput = false, DWORD creationFlags = 0);
     // Waits for the end; returns the exit code, or STILL_ACTIVE when timeoutMs passed first.
     DWORD Wait(DWORD timeoutMs);
     bool Running() const;
     void Terminate();
     DWORD Id() const { return m_info.dwProcessId; }
     HANDLE Handle() const { return m_info.hProcess; }
+    HANDLE MainThread() const { return m_info.hThread; }
     const std::string& Output();
 
 private:

@@ -44,6 +44,7 @@ public:
     void PrepareMenu(HMENU popup) override
     {
         preparedItems.clear();
+        preparedPopup = popup;
         for (int i = 0; i < GetMenuItemCount(popup); ++i)
             preparedItems.push_back(GetMenuItemID(popup, i));
         SetTimer(nullptr, 0, 200, CloseMenu);
@@ -58,6 +59,7 @@ public:
 
     int callbacksRouted = 0;
     std::vector<UINT> preparedItems;
+    HMENU preparedPopup = nullptr;
 
 private:
     static void CALLBACK CloseMenu(HWND, UINT, UINT_PTR timer, DWORD)
@@ -349,6 +351,9 @@ TEST_P(Callback, OpensTheMenuPostsTheDefaultCommandOrIgnores)
     if (row.menuShown)
         expectedItems = {104, 32773, 105};
     EXPECT_EQ(tray.preparedItems, expectedItems);
+    if (row.menuShown) {
+        EXPECT_FALSE(IsMenu(tray.preparedPopup)) << "the menu was not destroyed after use";
+    }
     std::vector<std::string> posted;
     for (const auto& message : owner.Received())
         posted.push_back(message.message == WM_NULL ? "WM_NULL"

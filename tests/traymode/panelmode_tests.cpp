@@ -5,58 +5,9 @@
 #include <string>
 #include <vector>
 #include "panelmode.h"
+#include "savedmode.h"
 
 namespace {
-
-const char kParentKey[] = "SOFTWARE\\Vorn";
-const char kSettingsKey[] = "SOFTWARE\\Vorn\\ZelPC";
-
-struct StoredValue
-{
-    bool exists = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-StoredValue ReadStored(const char* name)
-{
-    StoredValue stored;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return stored;
-    BYTE buffer[64];
-    DWORD size = sizeof(buffer);
-    if (RegQueryValueExA(key, name, nullptr, &stored.type, buffer, &size) == ERROR_SUCCESS) {
-        stored.exists = true;
-        stored.data.assign(buffer, buffer + size);
-    }
-    RegCloseKey(key);
-    return stored;
-}
-
-void Store(const char* name, DWORD type, const std::vector<BYTE>& data)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-
-std::vector<BYTE> DwordBytes(DWORD value)
-{
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
-    return std::vector<BYTE>(bytes, bytes + sizeof(value));
-}
-
-bool KeyExists(const char* path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
 
 // Watches every key of HKEY_LOCAL_MACHINE but the program's own for changes while it lives.
 class ChangesOutsideOwnKey
@@ -125,25 +76,11 @@ private:
     std::vector<Watched> m_watched;
 };
 
-// Gives the key an open DACL again (the owner may always do that) and removes the program's keys.
-void RemoveKeys()
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
-        SECURITY_DESCRIPTOR open;
-        InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
-        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &open);
-        RegCloseKey(key);
-    }
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kParentKey);
-}
-
 class SavedPanelMode : public ::testing::Test
 {
 protected:
-    void SetUp() override { RemoveKeys(); }
-    void TearDown() override { RemoveKeys(); }
+    void SetUp() override { RemoveSettings(); }
+    void TearDown() override { RemoveSettings(); }
 };
 
 TEST_F(SavedPanelMode, FirstReadCreatesTheKeyAndWritesBothDefaults)
@@ -171,7 +108,7 @@ TEST_F(SavedPanelMode, WriteStoresBothAsDwords)
 TEST_F(SavedPanelMode, WriteDoesNotCreateAMissingKey)
 {
     WriteSavedPanelMode(800, 600);
-    EXPECT_FALSE(KeyExists(kParentKey));
+    EXPECT_FALSE(SettingsKeyExists());
 }
 
 // Every type, every size from 0 to 16 bytes, for each of the two values. Up to four bytes are a
@@ -194,7 +131,7 @@ TEST_F(SavedPanelMode, EveryStoredTypeAndSizeReadsAsANumberOrTheDefault)
                 std::vector<BYTE> data;
                 for (size_t i = 0; i < size; ++i)
                     data.push_back(static_cast<BYTE>(0x31 + i));
-                RegDeleteTreeA(HKEY_LOCAL_MACHINE, kParentKey);
+                RemoveSettings();
                 Store(names[which], type, data);
                 StoredValue stored = ReadStored(names[which]);
                 ASSERT_TRUE(stored.exists);

@@ -3,220 +3,16 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 #include "messages.h"
 #include "process.h"
 #include "resource.h"
+#include "savedmode.h"
+#include "trayharness.h"
 
 namespace {
-
-const char kSettingsKey[] = "SOFTWARE\\Vorn\\ZelPC";
-constexpr UINT kTrayCallback = WM_APP + 10;
-constexpr UINT kIconId = IDR_TRAYMENU;
-const DWORD kTimeoutMs = 15000;
-
-// --- the saved panel mode -------------------------------------------------------------------------
-
-struct StoredValue
-{
-    bool exists = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-std::vector<BYTE> DwordBytes(DWORD value)
-{
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
-    return std::vector<BYTE>(bytes, bytes + sizeof(value));
-}
-
-StoredValue ReadStored(const char* name)
-{
-    StoredValue stored;
-    BYTE buffer[64];
-    DWORD size = sizeof(buffer);
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return stored;
-    if (RegQueryValueExA(key, name, nullptr, &stored.type, buffer, &size) == ERROR_SUCCESS) {
-        stored.exists = true;
-        stored.data.assign(buffer, buffer + size);
-    }
-    RegCloseKey(key);
-    return stored;
-}
-
-void Store(const char* name, DWORD type, const std::vector<BYTE>& data)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-
-void StoreMode(DWORD width, DWORD height)
-{
-    Store("DispWidth", REG_DWORD, DwordBytes(width));
-    Store("DispHeight", REG_DWORD, DwordBytes(height));
-}
-
-void ExpectStoredDword(const char* name, DWORD expected)
-{
-    StoredValue stored = ReadStored(name);
-    ASSERT_TRUE(stored.exists) << name;
-    EXPECT_EQ(stored.type, static_cast<DWORD>(REG_DWORD)) << name;
-    EXPECT_EQ(stored.data, DwordBytes(expected)) << name;
-}
-
-// --- the display, read and set by fresh processes ---------------------------------------------------
-
-struct DisplayMode
-{
-    unsigned width = 0, height = 0, bitsPerPixel = 0;
-    std::string Text() const { return std::to_string(width) + "x" + std::to_string(height); }
-};
-
-DisplayMode CurrentDisplayMode()
-{
-    DWORD exitCode = 0;
-    std::string output = RunAndCapture(ToWindowsPath(DISPLAYMODE_EXE), &exitCode);
-    DisplayMode mode;
-    EXPECT_EQ(exitCode, 0u) << output;
-    EXPECT_EQ(sscanf(output.c_str(), "%ux%u %u", &mode.width, &mode.height, &mode.bitsPerPixel), 3) << output;
-    return mode;
-}
-
-void SetDisplayMode(unsigned width, unsigned height)
-{
-    DWORD exitCode = 0;
-    std::string output = RunAndCapture(ToWindowsPath(DISPLAYMODE_EXE) + " set " + std::to_string(width) + " "
-                                       + std::to_string(height), &exitCode);
-    ASSERT_EQ(exitCode, 0u) << output;
-}
-
-// How many WM_DISPLAYCHANGE broadcasts the platform itself sends for one mode change made by somebody
-// else. Wine already broadcasts once inside the change; VornTray's own broadcast comes on top of that.
-size_t PlatformBroadcastsPerChange()
-{
-    static size_t count = [] {
-        DisplayChangeListener listener;
-        SetDisplayMode(800, 600);
-        SetDisplayMode(1024, 600);
-        PumpMessagesFor(300);
-        return listener.Seen().size() / 2;
-    }();
-    return count;
-}
-
-LPARAM PanelLParam(unsigned height)
-{
-    return 800 + height * 65536;
-}
-
-// --- the icon as the shell knows it -------------------------------------------------------------------
-
-NOTIFYICONDATAA IconKey(HWND owner)
-{
-    NOTIFYICONDATAA data = {};
-    data.cbSize = sizeof(data);
-    data.hWnd = owner;
-    data.uID = kIconId;
-    return data;
-}
-
-// A modify that changes nothing succeeds exactly when the shell has the icon.
-bool IconInNotificationArea(HWND owner)
-{
-    NOTIFYICONDATAA data = IconKey(owner);
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
-}
-
-// What a restarting shell does to the icons it had: it forgets them.
-void ShellForgetsIcon(HWND owner)
-{
-    NOTIFYICONDATAA data = IconKey(owner);
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
-}
-
-void BroadcastTaskbarCreated()
-{
-    SendMessageTimeoutA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG,
-                        kTimeoutMs, nullptr);
-}
-
-void BroadcastWorkAreaChange()
-{
-    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG, kTimeoutMs,
-                        nullptr);
-}
-
-// --- the fixture: a clean registry, the display at 1024 x 600, one VornTray ---------------------------
-
-class VornTray : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn");
-        SetDisplayMode(1024, 600);
-        PlatformBroadcastsPerChange();
-    }
-
-    void TearDown() override
-    {
-        if (m_tray.Running()) {
-            PostMessageA(m_main, WM_COMMAND, IDM_EXIT, 0);
-            EXPECT_EQ(m_tray.Wait(kTimeoutMs), 0u) << "VornTray did not end on Exit";
-        }
-    }
-
-    // Starts VornTray and returns once its message loop waits for input.
-    void Start()
-    {
-        m_listener.reset(new DisplayChangeListener);
-        ASSERT_TRUE(m_tray.Start(ToWindowsPath(VORNTRAY_EXE)));
-        m_main = WaitForProcessWindow("VORNTRAY", m_tray.Id(), kTimeoutMs);
-        ASSERT_NE(m_main, nullptr) << "no main window";
-        // The saved mode is applied before the loop, with a broadcast this thread must answer meanwhile.
-        ASSERT_TRUE(PumpUntil([this] { return WaitForInputIdle(m_tray.Handle(), 0) == 0; }, kTimeoutMs));
-        PumpMessagesFor(300);
-    }
-
-    void Command(WPARAM wParam)
-    {
-        ASSERT_TRUE(SendMessageTimeoutA(m_main, WM_COMMAND, wParam, 0, SMTO_NORMAL, kTimeoutMs, nullptr));
-        PumpMessagesFor(300);
-    }
-
-    void TrayCallback(WPARAM iconId, UINT mouseMessage)
-    {
-        ASSERT_TRUE(PostMessageA(m_main, kTrayCallback, iconId, mouseMessage));
-    }
-
-    // The broadcasts seen since start: none, or the platform's own plus exactly one from VornTray,
-    // each carrying the colour depth and the new mode.
-    void ExpectBroadcastsFor(const DisplayMode* switchedTo)
-    {
-        const auto& seen = m_listener->Seen();
-        if (!switchedTo) {
-            EXPECT_TRUE(seen.empty()) << seen.size() << " broadcasts, none expected";
-            return;
-        }
-        EXPECT_EQ(seen.size(), PlatformBroadcastsPerChange() + 1);
-        for (const auto& broadcast : seen) {
-            EXPECT_EQ(broadcast.wParam, switchedTo->bitsPerPixel);
-            EXPECT_EQ(broadcast.lParam, PanelLParam(switchedTo->height));
-        }
-    }
-
-    ChildProcess m_tray;
-    HWND m_main = nullptr;
-    std::unique_ptr<DisplayChangeListener> m_listener;
-};
 
 // --- start-up ------------------------------------------------------------------------------------------
 
@@ -344,7 +140,7 @@ TEST_F(VornTray, SecondCopyExitsAtOnceAndLeavesTheFirstRunning)
     ASSERT_TRUE(second.Start(ToWindowsPath(VORNTRAY_EXE)));
     EXPECT_EQ(second.Wait(kTimeoutMs), 0u);
     EXPECT_TRUE(m_tray.Running());
-    EXPECT_TRUE(SendMessageTimeoutA(m_main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, nullptr));
+    EXPECT_TRUE(Responsive(m_main));
     EXPECT_TRUE(IconInNotificationArea(m_main));
 }
 

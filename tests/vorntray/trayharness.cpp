@@ -1,0 +1,128 @@
+#include "trayharness.h"
+#include <cstdio>
+#include "savedmode.h"
+
+DisplayMode CurrentDisplayMode()
+{
+    DWORD exitCode = 0;
+    std::string output = RunAndCapture(ToWindowsPath(DISPLAYMODE_EXE), &exitCode);
+    DisplayMode mode;
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_EQ(sscanf(output.c_str(), "%ux%u %u", &mode.width, &mode.height, &mode.bitsPerPixel), 3) << output;
+    return mode;
+}
+
+void SetDisplayMode(unsigned width, unsigned height)
+{
+    DWORD exitCode = 0;
+    // At 60 Hz, where every panel mode exists, whatever rate an earlier test left.
+    std::string output = RunAndCapture(ToWindowsPath(DISPLAYMODE_EXE) + " set " + std::to_string(width) + " "
+                                       + std::to_string(height) + " 60", &exitCode);
+    ASSERT_EQ(exitCode, 0u) << output;
+}
+
+size_t PlatformBroadcastsPerChange()
+{
+    static size_t count = [] {
+        DisplayChangeListener listener;
+        SetDisplayMode(800, 600);
+        SetDisplayMode(1024, 600);
+        PumpMessagesFor(300);
+        return listener.Seen().size() / 2;
+    }();
+    return count;
+}
+
+LPARAM PanelLParam(unsigned height)
+{
+    return 800 + height * 65536;
+}
+
+static NOTIFYICONDATAA IconKey(HWND owner)
+{
+    NOTIFYICONDATAA data = {};
+    data.cbSize = sizeof(data);
+    data.hWnd = owner;
+    data.uID = kIconId;
+    return data;
+}
+
+bool IconInNotificationArea(HWND owner)
+{
+    NOTIFYICONDATAA data = IconKey(owner);
+    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+}
+
+void ShellForgetsIcon(HWND owner)
+{
+    NOTIFYICONDATAA data = IconKey(owner);
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
+}
+
+void BroadcastTaskbarCreated()
+{
+    SendMessageTimeoutA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG,
+                        kTimeoutMs, nullptr);
+}
+
+void BroadcastWorkAreaChange()
+{
+    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG, kTimeoutMs,
+                        nullptr);
+}
+
+void VornTray::SetUp()
+{
+    RemoveSettings();
+    SetDisplayMode(1024, 600);
+    PlatformBroadcastsPerChange();
+}
+
+void VornTray::TearDown()
+{
+    if (m_tray.Running()) {
+        PostMessageA(m_main, WM_COMMAND, IDM_EXIT, 0);
+        EXPECT_EQ(m_tray.Wait(kTimeoutMs), 0u) << "VornTray did not end on Exit";
+    }
+}
+
+void VornTray::Start()
+{
+    m_listener.reset(new DisplayChangeListener);
+    ASSERT_TRUE(m_tray.Start(ToWindowsPath(VORNTRAY_EXE)));
+    m_main = WaitForProcessWindow("VORNTRAY", m_tray.Id(), kTimeoutMs);
+    ASSERT_NE(m_main, nullptr) << "no main window";
+    // The saved mode is applied before the loop, with a broadcast this thread must answer meanwhile.
+    ASSERT_TRUE(PumpUntil([this] { return WaitForInputIdle(m_tray.Handle(), 0) == 0; }, kTimeoutMs));
+    PumpMessagesFor(300);
+}
+
+void VornTray::Command(WPARAM wParam)
+{
+    ASSERT_TRUE(SendMessageTimeoutA(m_main, WM_COMMAND, wParam, 0, SMTO_NORMAL, kTimeoutMs, nullptr));
+    PumpMessagesFor(300);
+}
+
+void VornTray::TrayCallback(WPARAM iconId, UINT mouseMessage)
+{
+    ASSERT_TRUE(PostMessageA(m_main, kTrayCallback, iconId, mouseMessage));
+}
+
+void VornTray::ExpectBroadcastsFor(const DisplayMode* switchedTo)
+{
+    const auto& seen = m_listener->Seen();
+    if (!switchedTo) {
+        EXPECT_TRUE(seen.empty()) << seen.size() << " broadcasts, none expected";
+        return;
+    }
+    EXPECT_EQ(seen.size(), PlatformBroadcastsPerChange() + 1);
+    for (const auto& broadcast : seen) {
+        EXPECT_EQ(broadcast.wParam, switchedTo->bitsPerPixel);
+        EXPECT_EQ(broadcast.lParam, PanelLParam(switchedTo->height));
+    }
+}
+
+bool VornTray::Responsive(HWND window, DWORD timeoutMs)
+{
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, nullptr) != 0;
+}

@@ -1,0 +1,55 @@
+// Running VornTray as a real process and watching what it does: the display mode (read and set by
+// fresh processes), the broadcasts, the registry and the icon as the shell knows it.
+#pragma once
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include "messages.h"
+#include "process.h"
+#include "resource.h"
+
+constexpr UINT kTrayCallback = WM_APP + 10;
+constexpr UINT kIconId = IDR_TRAYMENU;
+const DWORD kTimeoutMs = 15000;
+
+struct DisplayMode
+{
+    unsigned width = 0, height = 0, bitsPerPixel = 0;
+    std::string Text() const { return std::to_string(width) + "x" + std::to_string(height); }
+};
+
+DisplayMode CurrentDisplayMode();
+void SetDisplayMode(unsigned width, unsigned height);
+// How many WM_DISPLAYCHANGE broadcasts the platform itself sends for one mode change made by somebody
+// else. Wine already broadcasts once inside the change; VornTray's own broadcast comes on top of that.
+size_t PlatformBroadcastsPerChange();
+LPARAM PanelLParam(unsigned height);
+
+// A modify that changes nothing succeeds exactly when the shell has the icon.
+bool IconInNotificationArea(HWND owner);
+// What a restarting shell does to the icons it had: it forgets them.
+void ShellForgetsIcon(HWND owner);
+void BroadcastTaskbarCreated();
+void BroadcastWorkAreaChange();
+
+// A clean registry, the display at 1024 x 600, and one VornTray, ended by "Exit" after the test.
+class VornTray : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts VornTray and returns once its message loop waits for input.
+    void Start();
+    void Command(WPARAM wParam);
+    void TrayCallback(WPARAM iconId, UINT mouseMessage);
+    // The broadcasts seen since start: none, or the platform's own plus exactly one from VornTray,
+    // each carrying the colour depth and the new mode.
+    void ExpectBroadcastsFor(const DisplayMode* switchedTo);
+    // Answers within the time-out: the program is alive and its loop runs.
+    bool Responsive(HWND window, DWORD timeoutMs = kTimeoutMs);
+
+    ChildProcess m_tray;
+    HWND m_main = nullptr;
+    std::unique_ptr<DisplayChangeListener> m_listener;
+};
