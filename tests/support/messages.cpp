@@ -58,17 +58,22 @@ HWND WaitForProcessWindow(const char* className, DWORD processId, DWORD timeoutM
     return found;
 }
 
-DisplayChangeListener::DisplayChangeListener()
+HWND CreateHiddenWindow(const char* className, WNDPROC procedure, void* owner)
 {
     WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = WindowProc;
+    windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "DisplayChangeListener";
+    windowClass.lpszClassName = className;
     RegisterClassA(&windowClass);
-    // Top-level, not message-only: only top-level windows receive broadcasts.
-    m_window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                               windowClass.hInstance, this);
-    SetWindowLongPtrA(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    HWND window = CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, windowClass.hInstance,
+                                  nullptr);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+    return window;
+}
+
+DisplayChangeListener::DisplayChangeListener()
+    : m_window(CreateHiddenWindow("DisplayChangeListener", WindowProc, this))
+{
 }
 
 DisplayChangeListener::~DisplayChangeListener()

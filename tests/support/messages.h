@@ -14,6 +14,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 HWND FindProcessWindow(const char* className, DWORD processId);
 HWND WaitForProcessWindow(const char* className, DWORD processId, DWORD timeoutMs);
 
+// A hidden top-level window of class className (registered on first use), whose procedure finds
+// owner through GWLP_USERDATA. Top-level, not message-only: only top-level windows receive broadcasts.
+HWND CreateHiddenWindow(const char* className, WNDPROC procedure, void* owner);
+
 // A hidden top-level window of this process that records every WM_DISPLAYCHANGE broadcast it gets.
 class DisplayChangeListener
 {

@@ -101,17 +101,7 @@ public:
         LPARAM lParam;
     };
 
-    OwnerWindow()
-    {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "TrayTestOwner";
-        RegisterClassA(&windowClass);
-        window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                                 nullptr, windowClass.hInstance, nullptr);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
+    OwnerWindow() : window(CreateHiddenWindow("TrayTestOwner", WindowProc, this)) {}
     ~OwnerWindow() { DestroyWindow(window); }
 
     // What was posted to the window by now.

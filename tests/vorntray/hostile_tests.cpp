@@ -353,13 +353,7 @@ public:
     HungWindow()
     {
         m_thread = std::thread([this] {
-            WNDCLASSA windowClass = {};
-            windowClass.lpfnWndProc = WindowProc;
-            windowClass.hInstance = GetModuleHandleA(nullptr);
-            windowClass.lpszClassName = "HungOnDisplayChange";
-            RegisterClassA(&windowClass);
-            m_window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                       windowClass.hInstance, nullptr);
+            m_window = CreateHiddenWindow("HungOnDisplayChange", WindowProc, nullptr);
             m_threadId = GetCurrentThreadId();
             SetEvent(m_ready);
             MSG message;
