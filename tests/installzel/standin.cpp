@@ -5,6 +5,8 @@
 
 namespace {
 
+const char kServerClass[] = "VORN ACPI SERVER CLASS";
+
 std::string NewLogPath()
 {
     static int serial;
@@ -29,30 +31,52 @@ bool AcpiServerStandIn::Start(const std::string& serverArgs)
     std::string commandLine = ToWindowsPath(ACPISERVER_EXE) + " --log \"" + m_logPath + "\" " + serverArgs;
     if (!m_process.Start(commandLine))
         return false;
-    m_window = WaitForProcessWindow("VORN ACPI SERVER CLASS", m_process.Id(), 10000);
-    return m_window != nullptr;
+    return WaitForProcessWindow(kServerClass, m_process.Id(), 10000) != nullptr;
 }
 
-void AcpiServerStandIn::Stop()
+void AcpiServerStandIn::Stop(DWORD graceMs)
 {
     if (!m_process.Running())
         return;
-    PostMessageA(m_window, WM_CLOSE, 0, 0);
+    // Looked up now: a stand-in told to renew its window has another one by now.
+    PostMessageA(FindProcessWindow(kServerClass, m_process.Id()), WM_CLOSE, 0, 0);
     // A server told to hang finishes its request first.
-    if (m_process.Wait(30000) == STILL_ACTIVE)
+    if (m_process.Wait(graceMs) == STILL_ACTIVE)
         m_process.Terminate();
+}
+
+std::vector<std::string> AcpiServerStandIn::LogLines() const
+{
+    std::vector<std::string> lines;
+    std::ifstream log(m_logPath);
+    std::string line;
+    while (std::getline(log, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> AcpiServerStandIn::Notes() const
+{
+    std::vector<std::string> notes;
+    for (const std::string& line : LogLines()) {
+        std::istringstream fields(line);
+        DWORD ms = 0;
+        std::string what, note;
+        if (fields >> ms >> what && what == "note" && std::getline(fields >> std::ws, note))
+            notes.push_back(note);
+    }
+    return notes;
 }
 
 std::vector<LoggedRecord> AcpiServerStandIn::Records() const
 {
     // The header gives the tick the line times count from.
     std::vector<LoggedRecord> records;
-    std::ifstream log(m_logPath);
-    std::string line;
     DWORD startTick = 0;
-    while (std::getline(log, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    for (const std::string& line : LogLines()) {
         size_t tickAt = line.find("started at tick ");
         if (line.rfind("#", 0) == 0 && tickAt != std::string::npos) {
             startTick = std::stoul(line.substr(tickAt + 16));
@@ -61,7 +85,7 @@ std::vector<LoggedRecord> AcpiServerStandIn::Records() const
         std::istringstream fields(line);
         DWORD ms = 0;
         std::string what;
-        if (!(fields >> ms >> what))
+        if (!(fields >> ms >> what) || (what != "request" && what != "reply"))
             continue;
         LoggedRecord record = {startTick + ms, what == "request", "", "", ""};
         std::string group;

@@ -22,15 +22,20 @@ public:
     ~AcpiServerStandIn();
     // serverArgs: the stand-in's options besides --log; true once its window exists.
     bool Start(const std::string& serverArgs = "");
-    // Closes the window and waits for the end.
-    void Stop();
+    // Closes the window and waits for the end; a stand-in still busy after graceMs is ended.
+    void Stop(DWORD graceMs = 30000);
+    bool Running() const { return m_process.Running(); }
+    // Requests and replies in the order logged.
     std::vector<LoggedRecord> Records() const;
+    // What else the stand-in logged ("note" lines), without the time.
+    std::vector<std::string> Notes() const;
     std::vector<LoggedRecord> Requests() const;
     // The kinds of the requests in the order they came.
     std::vector<std::string> RequestKinds() const;
 
 private:
+    std::vector<std::string> LogLines() const;
+
     ChildProcess m_process;
-    HWND m_window = nullptr;
     std::string m_logPath;
 };
