@@ -18,19 +18,28 @@ const DWORD kSettlingMs = 1000;
 WCHAR g_windowTitle[kMaxLoadString];
 WCHAR g_windowClassName[kMaxLoadString];
 
+// Where the run stands. Any program can send or post any message to the client window, also while
+// it waits for the server: only the window's own creation starts the exchange with the server,
+// and only the WM_DESTROY that follows it ends the run, each once.
+enum class RunStage { NotCreated, Creating, Ending, Ended };
+RunStage g_stage = RunStage::NotCreated;
+
 void OnCreate(HWND window)
 {
+    g_stage = RunStage::Creating;
     g_serverWindow = RegisterWithServer(window);
     if (g_serverWindow)
         EnableDeviceSwitches();
     else
         MessageBoxW(window, kMissingServerText, kMissingServerCaption, MB_OK);
     // Ends the run from the message loop, once creation has returned and the window is hidden.
+    g_stage = RunStage::Ending;
     PostMessageW(window, WM_DESTROY, 0, 0);
 }
 
 void OnDestroy()
 {
+    g_stage = RunStage::Ended;
     PostQuitMessage(0);
     UnregisterFromServer();
 }
@@ -46,15 +55,30 @@ LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 {
     switch (message) {
     case WM_CREATE:
-        OnCreate(window);
+        if (g_stage == RunStage::NotCreated)
+            OnCreate(window);
         return 0;
     case WM_DESTROY:
-        OnDestroy();
+        if (g_stage == RunStage::Ending)
+            OnDestroy();
+        return 0;
+    case WM_CLOSE:
+        // The run ends by itself; DefWindowProcW would destroy the window, in the middle of an
+        // exchange if the message comes while the client waits for the server.
         return 0;
     case WM_PAINT:
         OnPaint(window);
         return 0;
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+        // Never stands in the way of a logoff.
+        return DefWindowProcW(window, message, wParam, lParam);
     default:
+        // The window is hidden and serves the run alone, so what other programs send it is left
+        // unanswered: the default handling of some messages (the system menu, moving, sizing) runs
+        // a modal loop that waits for a user, and would hold an exchange with the server for good.
+        if (InSendMessageEx(nullptr) != ISMEX_NOSEND)
+            return 0;
         return DefWindowProcW(window, message, wParam, lParam);
     }
 }
@@ -112,11 +136,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
     MSG message = {};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) != -1) {
+        // Only the quit the client posts itself ends the loop; another program may post WM_QUIT too.
+        if (message.message == WM_QUIT) {
+            if (g_stage == RunStage::Ended)
+                break;
+            continue;
+        }
         if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
     }
-    return static_cast<int>(message.wParam);
+    // 0 in every case, whatever a WM_QUIT from elsewhere carried.
+    return 0;
 }

@@ -90,6 +90,21 @@ bool CopyFromBlock(HANDLE block, ServerRequest& request)
     return true;
 }
 
+// Announces the request and waits, at most kServerReplyTimeoutMs in all, until the server has
+// finished with the block. The send can fail while the server is still at work on the request
+// (other programs flooding the client window with messages while it waits can end the wait
+// early); the server has finished with the block once it answers a message sent after it.
+bool AwaitServerReply(HWND server)
+{
+    DWORD start = GetTickCount();
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutW(server, WM_SERVER_REQUEST, 0, 0, SMTO_ABORTIFHUNG, kServerReplyTimeoutMs, &ignored))
+        return true;
+    DWORD waited = GetTickCount() - start;
+    return waited < kServerReplyTimeoutMs &&
+           SendMessageTimeoutW(server, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kServerReplyTimeoutMs - waited, &ignored);
+}
+
 // Sends one request; afterwards the record holds the server's reply. True when the reply's
 // status is nonzero. When the block cannot be used or the server does not answer in time, the
 // record is left as it was and the result is false.
@@ -102,9 +117,7 @@ bool ExchangeServerRequest(ServerRequest& request, HWND server)
         return false;
 
     // The block stays open, and unmapped, while the server reads and rewrites it.
-    DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutW(server, WM_SERVER_REQUEST, 0, 0, SMTO_ABORTIFHUNG, kServerReplyTimeoutMs,
-                             &ignored))
+    if (!AwaitServerReply(server))
         return false;
     return CopyFromBlock(block.get(), request) && request.status != 0;
 }
