@@ -1,0 +1,661 @@
+// The bench's measurements: VornTray, InstallZel and the request exchange, each beside the same
+// figure of a baseline, printed as lines "figure<TAB>program<TAB>baseline" for scripts/bench.
+//
+//   footprint start RUNS VORNTRAY BASELINE
+//   footprint idle RUNS SECONDS VORNTRAY BASELINE
+//   footprint switch RUNS COUNT VORNTRAY BASELINE
+//   footprint installzel RUNS INSTALLZEL ACPISERVER BASELINE
+//   footprint exchange RUNS COUNT ACPISERVER
+//
+// Paths are Windows paths. Each figure is the median over RUNS. A run that goes wrong (a program that
+// does not start, an icon the shell does not know, a mode switch without its broadcast, a client run
+// without its ten requests) ends the measurement with exit code 1 and a message on stderr.
+//
+// Under Wine much of a start passes before the program's own code runs: Wine sets up a Unix process
+// and loads its own DLLs, which Windows does in a fraction of the time. So each start is measured
+// twice: from CreateProcess, and from the moment the program's own code begins at its entry point,
+// which the bench finds by running the program under the debugger up to a breakpoint there.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+#include "observe.h"
+#include "serverexchange.h"
+
+namespace {
+
+const DWORD kTimeoutMs = 20000;
+const char kVornTrayClass[] = "VORNTRAY";
+const char kBaselineClass[] = "VORNBASELINE";
+const char kServerClass[] = "VORN ACPI SERVER CLASS";
+const UINT kIconId = 130;
+const WPARAM kLcd800x480 = 104;
+const WPARAM kLcd800x600 = 32773;
+// Time for the messages a start or a switch leaves behind to be handled before memory is read.
+const DWORD kSettleMs = 500;
+
+double Now()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        return value;
+    }();
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return count.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& detail = "")
+{
+    fprintf(stderr, "footprint: %s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
+    exit(1);
+}
+
+void Print(const char* figure, double program, double baseline)
+{
+    printf("%s\t%.3f\t%.3f\n", figure, program, baseline);
+    fflush(stdout);
+}
+
+// A figure that has no counterpart in the baseline.
+void Print(const char* figure, double value)
+{
+    printf("%s\t%.3f\t-\n", figure, value);
+    fflush(stdout);
+}
+
+// Handles the messages sent to this thread's windows for ms milliseconds.
+void PumpFor(DWORD ms)
+{
+    double end = Now() + ms;
+    for (double left = ms; left > 0; left = end - Now()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+}
+
+struct WindowQuery
+{
+    const char* className;
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param)
+{
+    auto* query = reinterpret_cast<WindowQuery*>(param);
+    char className[64] = {};
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    GetClassNameA(window, className, sizeof(className));
+    if (processId != query->processId || strcmp(className, query->className) != 0)
+        return TRUE;
+    query->found = window;
+    return FALSE;
+}
+
+// Wine's notification area is a window that is hidden when its last icon goes, and hiding a window
+// on a display without a window manager waits two seconds for one to answer; meanwhile the desktop
+// does not answer and no process can start. So every end of VornTray (which leaves its icon, for the
+// shell to drop when the window is gone) would stall the next start. A real shell always has icons
+// of others; the bench keeps one of its own, on a message-only window, for its whole run.
+class KeeperIcon
+{
+public:
+    KeeperIcon()
+    {
+        m_icon.cbSize = sizeof(m_icon);
+        m_icon.hWnd = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        m_icon.uID = 1;
+        m_icon.uFlags = NIF_ICON;
+        m_icon.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+        if (!m_icon.hWnd || !Shell_NotifyIconA(NIM_ADD, &m_icon))
+            Fail("cannot add the bench's own icon");
+    }
+    ~KeeperIcon() { Shell_NotifyIconA(NIM_DELETE, &m_icon); }
+
+private:
+    NOTIFYICONDATAA m_icon = {};
+};
+
+// A program the bench starts, with the moments of its life it can observe.
+class Program
+{
+public:
+    Program() = default;
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program()
+    {
+        if (m_info.hProcess && WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(m_info.hProcess, 1);
+        if (m_info.hProcess) {
+            CloseHandle(m_info.hProcess);
+            CloseHandle(m_info.hThread);
+        }
+    }
+
+    // With toEntry the program runs under the debugger up to its entry point and is let go there.
+    void Start(const std::string& commandLine, bool toEntry)
+    {
+        m_commandLine = commandLine;
+        std::string mutableLine = commandLine;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        startedAt = Now();
+        if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, toEntry ? DEBUG_ONLY_THIS_PROCESS : 0,
+                            nullptr, nullptr, &startup, &m_info))
+            Fail("cannot start", commandLine);
+        if (toEntry)
+            RunToEntry();
+    }
+
+    // Returns once the program's message loop waits for input. With pump, this thread's windows are
+    // served meanwhile, at some cost in precision; without, the wait is exact.
+    void WaitReady(bool pump)
+    {
+        double end = Now() + kTimeoutMs;
+        DWORD result;
+        while ((result = WaitForInputIdle(m_info.hProcess, pump ? 0 : kTimeoutMs)) == WAIT_TIMEOUT && Now() < end)
+            PumpFor(10);
+        readyAt = Now();
+        if (result != 0)
+            Fail("the program never waited for input", m_commandLine);
+    }
+
+    // The program's top-level window of that class, waited for up to timeoutMs.
+    HWND Window(const char* className, DWORD timeoutMs = 0)
+    {
+        WindowQuery query = {className, m_info.dwProcessId, nullptr};
+        double end = Now() + timeoutMs;
+        while (EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query)) && Now() < end)
+            Sleep(10);
+        if (!query.found)
+            Fail("no window of class", className);
+        return query.found;
+    }
+
+    // A modify that changes nothing succeeds exactly when the shell has the icon.
+    void ExpectIcon(HWND owner)
+    {
+        NOTIFYICONDATAA icon = {};
+        icon.cbSize = sizeof(icon);
+        icon.hWnd = owner;
+        icon.uID = kIconId;
+        if (!Shell_NotifyIconA(NIM_MODIFY, &icon))
+            Fail("the shell does not know the icon", m_commandLine);
+    }
+
+    // Waits for the end, serving this thread's windows meanwhile; returns the exit code.
+    DWORD WaitExit()
+    {
+        double end = Now() + kTimeoutMs;
+        while (WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT) {
+            if (Now() > end)
+                Fail("the program did not end", m_commandLine);
+            MsgWaitForMultipleObjects(1, &m_info.hProcess, FALSE, 100, QS_ALLINPUT);
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&message);
+        }
+        exitedAt = Now();
+        DWORD exitCode = 1;
+        GetExitCodeProcess(m_info.hProcess, &exitCode);
+        return exitCode;
+    }
+
+    void Close(HWND window)
+    {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        if (WaitExit() != 0)
+            Fail("the program ended with an error", m_commandLine);
+    }
+
+    HANDLE Handle() const { return m_info.hProcess; }
+    DWORD Id() const { return m_info.dwProcessId; }
+
+    double startedAt = 0, entryAt = 0, readyAt = 0, exitedAt = 0;
+    std::string token;
+
+private:
+    void WriteCode(void* address, BYTE byte)
+    {
+        if (!WriteProcessMemory(m_info.hProcess, address, &byte, 1, nullptr))
+            Fail("cannot write the entry breakpoint", m_commandLine);
+        FlushInstructionCache(m_info.hProcess, address, 1);
+    }
+
+    // A breakpoint instruction over the first byte of the entry point; when it is hit, the byte goes
+    // back, the thread steps back onto it and the debugger lets the program go.
+    void RunToEntry()
+    {
+        void* entry = nullptr;
+        BYTE original = 0;
+        for (;;) {
+            DEBUG_EVENT event;
+            if (!WaitForDebugEvent(&event, kTimeoutMs))
+                Fail("no debug event from", m_commandLine);
+            DWORD status = DBG_CONTINUE;
+            bool atEntry = false;
+            switch (event.dwDebugEventCode) {
+            case CREATE_PROCESS_DEBUG_EVENT:
+                if (event.u.CreateProcessInfo.hFile)
+                    CloseHandle(event.u.CreateProcessInfo.hFile);
+                entry = reinterpret_cast<void*>(event.u.CreateProcessInfo.lpStartAddress);
+                if (!ReadProcessMemory(m_info.hProcess, entry, &original, 1, nullptr))
+                    Fail("cannot read the entry point of", m_commandLine);
+                WriteCode(entry, 0xCC);
+                break;
+            case LOAD_DLL_DEBUG_EVENT:
+                if (event.u.LoadDll.hFile)
+                    CloseHandle(event.u.LoadDll.hFile);
+                break;
+            case EXCEPTION_DEBUG_EVENT: {
+                const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+                if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                    status = DBG_EXCEPTION_NOT_HANDLED;
+                } else if (record.ExceptionAddress == entry) {
+                    WriteCode(entry, original);
+                    CONTEXT context = {};
+                    context.ContextFlags = CONTEXT_CONTROL;
+                    GetThreadContext(m_info.hThread, &context);
+#ifdef _WIN64
+                    context.Rip = reinterpret_cast<DWORD64>(entry);
+#else
+                    context.Eip = reinterpret_cast<DWORD>(entry);
+#endif
+                    SetThreadContext(m_info.hThread, &context);
+                    atEntry = true;
+                }
+                break;
+            }
+            case EXIT_PROCESS_DEBUG_EVENT:
+                Fail("the program ended before its entry point", m_commandLine);
+            }
+            if (atEntry)
+                entryAt = Now();
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+            if (atEntry) {
+                if (!DebugActiveProcessStop(m_info.dwProcessId))
+                    Fail("cannot let go of", m_commandLine);
+                return;
+            }
+        }
+    }
+
+    PROCESS_INFORMATION m_info = {};
+    std::string m_commandLine;
+};
+
+// --- VornTray and the baseline ----------------------------------------------------------------------
+
+struct TrayProgram
+{
+    std::string path;
+    const char* className;
+};
+
+// Starts the program and returns its main window once the loop waits and the shell has the icon.
+// Its command line carries a token that no other process has, by which its Unix process is found;
+// the programs ignore their command line.
+HWND StartTray(Program& program, const TrayProgram& tray, bool toEntry, bool pump)
+{
+    static int serial;
+    program.token = "footprint-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    program.Start("\"" + tray.path + "\" " + program.token, toEntry);
+    program.WaitReady(pump);
+    HWND window = program.Window(tray.className);
+    program.ExpectIcon(window);
+    return window;
+}
+
+// A start and an exit of each program before measuring: the first start after a new prefix or a
+// new build is slower, and a display that is not yet in the saved mode is switched by it.
+void WarmUp(const std::vector<TrayProgram>& trays)
+{
+    for (const TrayProgram& tray : trays) {
+        Program program;
+        program.Close(StartTray(program, tray, false, true));
+    }
+}
+
+void MeasureStart(int runs, const std::vector<TrayProgram>& trays)
+{
+    WarmUp(trays);
+    std::vector<double> wall[2], own[2];
+    for (int run = 0; run < runs; ++run) {
+        // Alternating the order keeps a drift of the machine from favouring either program.
+        for (int k = 0; k < 2; ++k) {
+            int i = (run + k) % 2;
+            Program plain;
+            HWND window = StartTray(plain, trays[i], false, false);
+            wall[i].push_back(plain.readyAt - plain.startedAt);
+            plain.Close(window);
+
+            Program debugged;
+            window = StartTray(debugged, trays[i], true, false);
+            own[i].push_back(debugged.readyAt - debugged.entryAt);
+            debugged.Close(window);
+        }
+    }
+    Print("start.wall.ms", Median(wall[0]), Median(wall[1]));
+    Print("start.own.ms", Median(own[0]), Median(own[1]));
+}
+
+struct Load
+{
+    double cpuMs;
+    long long switches;
+};
+
+Load ReadLoad(const Program& program, DWORD unixPid)
+{
+    return {CpuMilliseconds(program.Id()), ContextSwitches(unixPid)};
+}
+
+void MeasureIdle(int runs, DWORD seconds, const std::vector<TrayProgram>& trays)
+{
+    WarmUp(trays);
+    std::vector<double> cpu[2], wakeups[2];
+    for (int run = 0; run < runs; ++run) {
+        // Both idle side by side through the same seconds.
+        Program programs[2];
+        HWND windows[2];
+        DWORD unixPids[2];
+        for (int i = 0; i < 2; ++i) {
+            windows[i] = StartTray(programs[i], trays[i], false, false);
+            unixPids[i] = FindUnixProcess(programs[i].token);
+            if (!unixPids[i])
+                Fail("no Unix process for", programs[i].token);
+        }
+        Sleep(kSettleMs);
+        Load before[2] = {ReadLoad(programs[0], unixPids[0]), ReadLoad(programs[1], unixPids[1])};
+        Sleep(seconds * 1000);
+        for (int i = 0; i < 2; ++i) {
+            Load after = ReadLoad(programs[i], unixPids[i]);
+            if (before[i].switches < 0 || after.switches < 0)
+                Fail("cannot read the context switches of", programs[i].token);
+            cpu[i].push_back(after.cpuMs - before[i].cpuMs);
+            wakeups[i].push_back(static_cast<double>(after.switches - before[i].switches));
+        }
+        for (int i = 0; i < 2; ++i)
+            programs[i].Close(windows[i]);
+    }
+    Print("idle.cpu.ms", Median(cpu[0]), Median(cpu[1]));
+    Print("idle.wakeups", Median(wakeups[0]), Median(wakeups[1]));
+}
+
+// A hidden top-level window of the bench that keeps the lParam of each WM_DISPLAYCHANGE it gets.
+std::vector<LPARAM> g_broadcasts;
+
+LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DISPLAYCHANGE)
+        g_broadcasts.push_back(lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreateListener()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ListenerProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "FootprintListener";
+    RegisterClassA(&windowClass);
+    return CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                           windowClass.hInstance, nullptr);
+}
+
+double TimedCommand(HWND window, WPARAM command)
+{
+    double start = Now();
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutA(window, WM_COMMAND, command, 0, SMTO_NORMAL, kTimeoutMs, &ignored))
+        Fail("a command was not answered");
+    return Now() - start;
+}
+
+// The mode change and broadcast as VornTray makes them, made by the bench itself: what the platform
+// costs without VornTray around it.
+double PlatformSwitch(DWORD height)
+{
+    double start = Now();
+    DISPLAY_DEVICEA device = {};
+    device.cb = sizeof(device);
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof(mode);
+    if (!EnumDisplayDevicesA(nullptr, 0, &device, 0) ||
+        !EnumDisplaySettingsExA(device.DeviceName, ENUM_CURRENT_SETTINGS, &mode, 0))
+        Fail("no current mode of the first display");
+    mode.dmPelsWidth = 800;
+    mode.dmPelsHeight = height;
+    if (ChangeDisplaySettingsExA(device.DeviceName, &mode, nullptr, 0, nullptr) != DISP_CHANGE_SUCCESSFUL)
+        Fail("the bench's own mode change was refused");
+    SendMessageTimeoutA(HWND_BROADCAST, WM_DISPLAYCHANGE, mode.dmBitsPerPel, MAKELPARAM(800, height),
+                        SMTO_ABORTIFHUNG, kTimeoutMs, nullptr);
+    return Now() - start;
+}
+
+void ExpectBroadcast(LPARAM expected, int n)
+{
+    if (std::find(g_broadcasts.begin(), g_broadcasts.end(), expected) == g_broadcasts.end())
+        Fail("a mode switch came without its broadcast", std::to_string(n));
+}
+
+// Both programs run side by side; VornTray switches the display COUNT times and the baseline gets
+// the same commands, which it ignores, while it sees the same mode changes. Then the bench makes
+// the same changes itself and counts the handles they leave in its own process.
+void MeasureSwitch(int runs, int count, const std::vector<TrayProgram>& trays)
+{
+    HWND listener = CreateListener();
+    if (!listener)
+        Fail("cannot create the broadcast listener");
+    WarmUp(trays);
+    std::vector<double> switchMs[2], residentStart[2], residentAfter[2], handlesStart[2], handlesAfter[2];
+    std::vector<double> platformMs, platformHandles;
+    for (int run = 0; run < runs; ++run) {
+        Program programs[2];
+        HWND windows[2];
+        for (int i = 0; i < 2; ++i)
+            windows[i] = StartTray(programs[i], trays[i], false, true);
+        PumpFor(kSettleMs);
+        for (int i = 0; i < 2; ++i) {
+            residentStart[i].push_back(ResidentBytes(programs[i].Handle()) / 1024.0);
+            handlesStart[i].push_back(CountHandles(programs[i].Handle()));
+        }
+        for (int n = 0; n < count; ++n) {
+            // From the saved 800 x 480 up to 800 x 600 and back, ending where it began.
+            bool up = n % 2 == 0;
+            g_broadcasts.clear();
+            switchMs[0].push_back(TimedCommand(windows[0], up ? kLcd800x600 : kLcd800x480));
+            // The broadcast is sent inside the command, so it has arrived when the command returns.
+            ExpectBroadcast(MAKELPARAM(800, up ? 600 : 480), n);
+            switchMs[1].push_back(TimedCommand(windows[1], up ? kLcd800x600 : kLcd800x480));
+        }
+        PumpFor(kSettleMs);
+        for (int i = 0; i < 2; ++i) {
+            residentAfter[i].push_back(ResidentBytes(programs[i].Handle()) / 1024.0);
+            handlesAfter[i].push_back(CountHandles(programs[i].Handle()));
+            programs[i].Close(windows[i]);
+        }
+
+        DWORD handlesBefore = CountHandles(GetCurrentProcess());
+        for (int n = 0; n < count; ++n) {
+            bool up = n % 2 == 0;
+            g_broadcasts.clear();
+            platformMs.push_back(PlatformSwitch(up ? 600 : 480));
+            ExpectBroadcast(MAKELPARAM(800, up ? 600 : 480), n);
+        }
+        platformHandles.push_back(CountHandles(GetCurrentProcess()) - handlesBefore);
+    }
+    DestroyWindow(listener);
+    Print("switch.ms", Median(switchMs[0]), Median(switchMs[1]));
+    Print("resident.start.kib", Median(residentStart[0]), Median(residentStart[1]));
+    Print("resident.switched.kib", Median(residentAfter[0]), Median(residentAfter[1]));
+    Print("handles.start", Median(handlesStart[0]), Median(handlesStart[1]));
+    Print("handles.switched", Median(handlesAfter[0]), Median(handlesAfter[1]));
+    Print("platform.switch.ms", Median(platformMs));
+    Print("platform.handles", Median(platformHandles));
+}
+
+// --- InstallZel and the ACPI server stand-in --------------------------------------------------------
+
+// The stand-in, logging to a file of its own, so that the bench can count the requests it answered.
+class StandIn
+{
+public:
+    explicit StandIn(const std::string& path)
+    {
+        char directory[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, directory);
+        m_log = std::string(directory) + "footprint-" + std::to_string(GetCurrentProcessId()) + ".log";
+        m_server.Start("\"" + path + "\" --log \"" + m_log + "\"", false);
+        // A console program: it never waits for input in the sense of WaitForInputIdle.
+        m_window = m_server.Window(kServerClass, kTimeoutMs);
+    }
+    ~StandIn()
+    {
+        m_server.Close(m_window);
+        DeleteFileA(m_log.c_str());
+    }
+
+    // The requests logged so far, each line "MS request BYTES...".
+    int Requests() const
+    {
+        std::ifstream log(m_log);
+        std::string line;
+        int requests = 0;
+        while (std::getline(log, line)) {
+            char what[16] = {};
+            unsigned long ms = 0;
+            if (sscanf(line.c_str(), "%lu %15s", &ms, what) == 2 && strcmp(what, "request") == 0)
+                ++requests;
+        }
+        return requests;
+    }
+
+private:
+    Program m_server;
+    HWND m_window = nullptr;
+    std::string m_log;
+};
+
+// One full run of InstallZel: from CreateProcess (or its entry point) to its end, with its ten requests.
+double RunInstallZel(const std::string& path, bool toEntry, const StandIn& server)
+{
+    const int kRequestsPerRun = 10;
+    int before = server.Requests();
+    Program client;
+    client.Start("\"" + path + "\"", toEntry);
+    if (client.WaitExit() != 0)
+        Fail("InstallZel ended with an error");
+    int requests = server.Requests() - before;
+    if (requests != kRequestsPerRun)
+        Fail("InstallZel did not send its ten requests", std::to_string(requests));
+    return client.exitedAt - (toEntry ? client.entryAt : client.startedAt);
+}
+
+// The baseline's shortest life: started, closed as soon as its loop waits, ended.
+double RunBaseline(const TrayProgram& baseline, bool toEntry)
+{
+    Program program;
+    HWND window = StartTray(program, baseline, toEntry, false);
+    program.Close(window);
+    return program.exitedAt - (toEntry ? program.entryAt : program.startedAt);
+}
+
+void MeasureInstallZel(int runs, const std::string& installZel, const std::string& acpiServer,
+                       const TrayProgram& baseline)
+{
+    StandIn server(acpiServer);
+    RunInstallZel(installZel, false, server);
+    RunBaseline(baseline, false);
+    std::vector<double> wall[2], own[2];
+    for (int run = 0; run < runs; ++run) {
+        wall[0].push_back(RunInstallZel(installZel, false, server));
+        own[0].push_back(RunInstallZel(installZel, true, server));
+        wall[1].push_back(RunBaseline(baseline, false));
+        own[1].push_back(RunBaseline(baseline, true));
+    }
+    Print("installzel.wall.ms", Median(wall[0]), Median(wall[1]));
+    Print("installzel.own.ms", Median(own[0]), Median(own[1]));
+}
+
+// One exchange as InstallZel makes it at unregistration (look-up and request through the block),
+// beside the same look-up and a bare message to the same window, each timed over COUNT in a row.
+void MeasureExchange(int runs, int count, const std::string& acpiServer)
+{
+    StandIn server(acpiServer);
+    std::vector<double> exchange, bare;
+    for (int run = 0; run < runs; ++run) {
+        int before = server.Requests();
+        double start = Now();
+        for (int n = 0; n < count; ++n)
+            UnregisterFromServer();
+        exchange.push_back((Now() - start) * 1000 / count);
+        if (server.Requests() - before != count)
+            Fail("the stand-in did not get every request");
+
+        start = Now();
+        for (int n = 0; n < count; ++n) {
+            DWORD_PTR ignored = 0;
+            HWND window = FindWindowW(kServerClassName, nullptr);
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &ignored);
+        }
+        bare.push_back((Now() - start) * 1000 / count);
+    }
+    Print("exchange.us", Median(exchange), Median(bare));
+}
+
+int Usage()
+{
+    fprintf(stderr, "usage: footprint start RUNS VORNTRAY BASELINE\n"
+                    "       footprint idle RUNS SECONDS VORNTRAY BASELINE\n"
+                    "       footprint switch RUNS COUNT VORNTRAY BASELINE\n"
+                    "       footprint installzel RUNS INSTALLZEL ACPISERVER BASELINE\n"
+                    "       footprint exchange RUNS COUNT ACPISERVER\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3 || atoi(argv[2]) < 1)
+        return Usage();
+    std::string what = argv[1];
+    int runs = atoi(argv[2]);
+    KeeperIcon keeper;
+    auto trays = [&](int at) {
+        return std::vector<TrayProgram>{{argv[at], kVornTrayClass}, {argv[at + 1], kBaselineClass}};
+    };
+    if (what == "start" && argc == 5)
+        MeasureStart(runs, trays(3));
+    else if (what == "idle" && argc == 6)
+        MeasureIdle(runs, strtoul(argv[3], nullptr, 10), trays(4));
+    else if (what == "switch" && argc == 6)
+        MeasureSwitch(runs, atoi(argv[3]), trays(4));
+    else if (what == "installzel" && argc == 6)
+        MeasureInstallZel(runs, argv[3], argv[4], {argv[5], kBaselineClass});
+    else if (what == "exchange" && argc == 5)
+        MeasureExchange(runs, atoi(argv[3]), argv[4]);
+    else
+        return Usage();
+    return 0;
+}

@@ -1,0 +1,24 @@
+// What a Windows program can learn about another process while both run under Wine: its CPU time,
+// how often it woke up, its resident memory and its open handles. Used by the bench and the tests.
+#pragma once
+#include <windows.h>
+#include <string>
+
+// CPU time of all the process's threads. Wine answers GetProcessTimes for another process with the
+// caller's own times, but GetThreadTimes with the thread's own, read from /proc.
+double CpuMilliseconds(DWORD processId);
+
+// Wine runs each Windows process as a Unix process whose command line is the Windows one: the Unix
+// pid of the process whose command line contains token, or 0.
+DWORD FindUnixProcess(const std::string& token);
+
+// How often the Unix process's threads have been switched out since it started, or -1 when /proc
+// cannot be read. A thread that waits in GetMessage and is sent nothing is never switched out.
+long long ContextSwitches(DWORD unixPid);
+
+// The working set: the process's memory that is resident right now.
+SIZE_T ResidentBytes(HANDLE process);
+
+// The handles open in the process. Wine's GetProcessHandleCount reports 0, so each handle value is
+// tried instead: a value that DuplicateHandle can copy is an open handle.
+DWORD CountHandles(HANDLE process);
