@@ -545,19 +545,20 @@ public:
         DeleteFileA(m_log.c_str());
     }
 
-    // The requests logged so far, each line "MS request BYTES...".
-    int Requests() const
+    // When each request logged so far came, in ms of the stand-in's clock: each line is
+    // "MS request BYTES...".
+    std::vector<double> RequestTimes() const
     {
         std::ifstream log(m_log);
         std::string line;
-        int requests = 0;
+        std::vector<double> times;
         while (std::getline(log, line)) {
             char what[16] = {};
             unsigned long ms = 0;
             if (sscanf(line.c_str(), "%lu %15s", &ms, what) == 2 && strcmp(what, "request") == 0)
-                ++requests;
+                times.push_back(ms);
         }
-        return requests;
+        return times;
     }
 
 private:
@@ -566,19 +567,26 @@ private:
     std::string m_log;
 };
 
-// One full run of InstallZel: from CreateProcess (or its entry point) to its end, with its ten requests.
-double RunInstallZel(const std::string& path, bool toEntry, const StandIn& server)
+struct ClientRun
 {
-    const int kRequestsPerRun = 10;
-    int before = server.Requests();
+    double ms;
+    // From the register request to the unregister request, as the stand-in saw them.
+    double firstToLastRequestMs;
+};
+
+// One full run of InstallZel: from CreateProcess (or its entry point) to its end, with its ten requests.
+ClientRun RunInstallZel(const std::string& path, bool toEntry, const StandIn& server)
+{
+    const size_t kRequestsPerRun = 10;
+    size_t before = server.RequestTimes().size();
     Program client;
     client.Start("\"" + path + "\"", toEntry);
     if (client.WaitExit() != 0)
         Fail("InstallZel ended with an error");
-    int requests = server.Requests() - before;
-    if (requests != kRequestsPerRun)
-        Fail("InstallZel did not send its ten requests", std::to_string(requests));
-    return client.exitedAt - (toEntry ? client.entryAt : client.startedAt);
+    std::vector<double> times = server.RequestTimes();
+    if (times.size() - before != kRequestsPerRun)
+        Fail("InstallZel did not send its ten requests", std::to_string(times.size() - before));
+    return {client.exitedAt - (toEntry ? client.entryAt : client.startedAt), times.back() - times[before]};
 }
 
 // The baseline's shortest life: started, closed as soon as its loop waits, ended.
@@ -596,15 +604,18 @@ void MeasureInstallZel(int runs, const std::string& installZel, const std::strin
     StandIn server(acpiServer);
     RunInstallZel(installZel, false, server);
     RunBaseline(baseline, false);
-    std::vector<double> wall[2], own[2];
+    std::vector<double> wall[2], own[2], requests;
     for (int run = 0; run < runs; ++run) {
-        wall[0].push_back(RunInstallZel(installZel, false, server));
-        own[0].push_back(RunInstallZel(installZel, true, server));
+        ClientRun plain = RunInstallZel(installZel, false, server);
+        wall[0].push_back(plain.ms);
+        requests.push_back(plain.firstToLastRequestMs);
+        own[0].push_back(RunInstallZel(installZel, true, server).ms);
         wall[1].push_back(RunBaseline(baseline, false));
         own[1].push_back(RunBaseline(baseline, true));
     }
     Print("installzel.wall.ms", Median(wall[0]), Median(wall[1]));
     Print("installzel.own.ms", Median(own[0]), Median(own[1]));
+    Print("installzel.requests.ms", Median(requests));
 }
 
 // One exchange as InstallZel makes it at unregistration (look-up and request through the block),
@@ -614,12 +625,12 @@ void MeasureExchange(int runs, int count, const std::string& acpiServer)
     StandIn server(acpiServer);
     std::vector<double> exchange, bare;
     for (int run = 0; run < runs; ++run) {
-        int before = server.Requests();
+        size_t before = server.RequestTimes().size();
         double start = Now();
         for (int n = 0; n < count; ++n)
             UnregisterFromServer();
         exchange.push_back((Now() - start) * 1000 / count);
-        if (server.Requests() - before != count)
+        if (server.RequestTimes().size() - before != static_cast<size_t>(count))
             Fail("the stand-in did not get every request");
 
         start = Now();
