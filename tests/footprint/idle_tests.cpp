@@ -68,11 +68,17 @@ int Tick()
 
 } // namespace
 
-TEST(Idle, VornTrayUsesNoCpuAndNeverWakesUp)
+class Idle : public ::testing::Test
 {
+protected:
     // A saved mode that is no panel mode: the start leaves the display alone, so no mode change
     // sends late messages into the rest.
-    StoreSavedMode(1024, 768);
+    void SetUp() override { StoreSavedMode(1024, 768); }
+    void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn"); }
+};
+
+TEST_F(Idle, VornTrayUsesNoCpuAndNeverWakesUp)
+{
     ChildProcess tray;
     std::string token = NewToken();
     ASSERT_TRUE(tray.Start(ToWindowsPath(VORNTRAY_EXE) + " " + token));
@@ -86,11 +92,10 @@ TEST(Idle, VornTrayUsesNoCpuAndNeverWakesUp)
 
     PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_EQ(tray.Wait(kTimeoutMs), 0u);
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn");
 }
 
 // The measurement itself sees a program that a timer keeps waking.
-TEST(Idle, MeasurementSeesTheWakeUpsOfATimer)
+TEST(IdleMeasurement, SeesTheWakeUpsOfATimer)
 {
     ChildProcess ticker;
     std::string token = NewToken();
