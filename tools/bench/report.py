@@ -187,7 +187,7 @@ def chart(f, path):
     groups = [
         ("VornTray start from CreateProcess", f["start.wall.ms"], "ms"),
         ("VornTray start from its entry point", f["start.own.ms"], "ms"),
-        ("InstallZel: one request exchange", f["exchange.us"], "us"),
+        ("InstallZel exchange (baseline: a bare message)", f["exchange.us"], "us"),
     ]
     width, left, bar_width, bar_height = 640, 16, 440, 14
     group_height = 3 * bar_height + 26
