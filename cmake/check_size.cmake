@@ -1,6 +1,13 @@
-# Fails when PROGRAM is larger than LIMIT bytes: the programs ship to a small panel PC.
-# cmake -DPROGRAM=... -DLIMIT=... -P check_size.cmake
+# Fails when PROGRAM is larger than its limit: the programs ship to a small panel PC.
+# cmake -DPROGRAM=.../VornTray.exe -P check_size.cmake
 cmake_minimum_required(VERSION 3.25)
+set(limit_VornTray 65536)
+set(limit_InstallZel 32768)
+get_filename_component(name ${PROGRAM} NAME_WE)
+set(LIMIT ${limit_${name}})
+if(NOT LIMIT)
+  message(FATAL_ERROR "no size limit for ${name}")
+endif()
 if(NOT EXISTS ${PROGRAM})
   message(FATAL_ERROR "${PROGRAM} does not exist")
 endif()
