@@ -254,9 +254,7 @@ TEST_F(Hostile, ShellRestartingAgainAndAgainKeepsTheIcon)
 TEST_F(Hostile, RefusedModeChangeBroadcastsNothingButRecordsTheChoice)
 {
     // 640 x 480 runs at 75 Hz only, and neither panel mode exists at 75 Hz.
-    DWORD exitCode = 0;
-    RunAndCapture(ToWindowsPath(DISPLAYMODE_EXE) + " set 640 480 75", &exitCode);
-    ASSERT_EQ(exitCode, 0u);
+    SetDisplayMode(640, 480, 75);
     StoreMode(1024, 768);
     Start();
     Command(IDM_LCD_800X600);

@@ -12,12 +12,19 @@ DisplayMode CurrentDisplayMode()
     return mode;
 }
 
-void SetDisplayMode(unsigned width, unsigned height)
+void SetDisplayMode(unsigned width, unsigned height, unsigned frequency)
 {
-    DWORD exitCode = 0;
-    // At 60 Hz, where every panel mode exists, whatever rate an earlier test left.
-    std::string output = RunAndCapture(ToWindowsPath(DISPLAYMODE_EXE) + " set " + std::to_string(width) + " "
-                                       + std::to_string(height) + " 60", &exitCode);
+    // Now and then Wine refuses a change made right after another process has ended; a few tries
+    // apart tell that from a mode that is really missing.
+    const std::string command = ToWindowsPath(DISPLAYMODE_EXE) + " set " + std::to_string(width) + " "
+                                + std::to_string(height) + " " + std::to_string(frequency);
+    DWORD exitCode = 1;
+    std::string output;
+    for (int attempt = 0; attempt < 5 && exitCode != 0; ++attempt) {
+        if (attempt)
+            PumpMessagesFor(500);
+        output = RunAndCapture(command, &exitCode);
+    }
     ASSERT_EQ(exitCode, 0u) << output;
 }
 

@@ -19,7 +19,8 @@ struct DisplayMode
 };
 
 DisplayMode CurrentDisplayMode();
-void SetDisplayMode(unsigned width, unsigned height);
+// At 60 Hz by default, where every panel mode exists, whatever rate an earlier test left.
+void SetDisplayMode(unsigned width, unsigned height, unsigned frequency = 60);
 // How many WM_DISPLAYCHANGE broadcasts the platform itself sends for one mode change made by somebody
 // else. Wine already broadcasts once inside the change; VornTray's own broadcast comes on top of that.
 size_t PlatformBroadcastsPerChange();
