@@ -2,7 +2,14 @@
 # and a private Wine prefix. Everything it starts is stopped by bench_stop, by PID.
 
 BENCH_PACKAGES=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
-                wine wine64 xserver-xorg-core xserver-xorg-video-dummy x11-utils imagemagick)
+                wine wine64 xserver-xorg-core xserver-xorg-video-dummy x11-utils imagemagick
+                mmdebstrap arch-test)
+
+# The 64-bit Wine, named explicitly: Debian's `wine` launcher hands every program to the 32-bit
+# loader once wine32:i386 is installed, even on a machine that cannot run it. The i686 phase
+# (scripts/lib/wine32.sh) sets both to the i386 root's.
+WINE=${WINE:-/usr/lib/wine/wine64}
+WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
 
 bench_log() { echo "[bench] $*" >&2; }
 
@@ -17,15 +24,6 @@ bench_install() {
     apt-get update -qq || true
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
-}
-
-# Tries to make 32-bit Wine available; true when it is.
-bench_wine32() {
-  dpkg -s wine32:i386 >/dev/null 2>&1 && return 0
-  dpkg --add-architecture i386
-  apt-get update -qq >/dev/null 2>&1 || true
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null 2>&1 || true
-  dpkg -s wine32:i386 >/dev/null 2>&1
 }
 
 # Starts the display and the prefix; exports DISPLAY, WINEPREFIX and BENCH_DIR.
@@ -45,16 +43,18 @@ bench_start() {
   done
   export DISPLAY=":$n"
   export WINEPREFIX="$BENCH_DIR/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  wineboot --init >/dev/null 2>&1
+  # What Debian's launcher sets for the 64-bit loader; the i386 root's `wine` drops it again.
+  export WINELOADER=/usr/lib/wine/wine64
+  "$WINE" wineboot --init >/dev/null 2>&1
   # A crash must fail the test, not wait for somebody to close a dialog.
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  wineserver -w
+  "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  "$WINESERVER" -w
   bench_log "display $DISPLAY, prefix $WINEPREFIX"
 }
 
 bench_stop() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX}" ]; then
-    wineserver -k >/dev/null 2>&1 || true
+    "$WINESERVER" -k >/dev/null 2>&1 || true
   fi
   if [ -n "${BENCH_XORG_PID:-}" ]; then
     kill "$BENCH_XORG_PID" 2>/dev/null || true

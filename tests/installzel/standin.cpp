@@ -28,10 +28,10 @@ AcpiServerStandIn::~AcpiServerStandIn()
 bool AcpiServerStandIn::Start(const std::string& serverArgs)
 {
     m_logPath = NewLogPath();
-    std::string commandLine = ToWindowsPath(ACPISERVER_EXE) + " --log \"" + m_logPath + "\" " + serverArgs;
+    std::string commandLine = ToWindowsPath(m_program) + " --log \"" + m_logPath + "\" " + serverArgs;
     if (!m_process.Start(commandLine))
         return false;
-    return WaitForProcessWindow(kServerClass, m_process.Id(), 10000) != nullptr;
+    return WaitForProcessWindow(kServerClass, m_process.Id(), MachineMs(10000)) != nullptr;
 }
 
 void AcpiServerStandIn::Stop(DWORD graceMs)

@@ -19,12 +19,15 @@ struct LoggedRecord
 class AcpiServerStandIn
 {
 public:
+    // program: the stand-in built for another width than the test's, where a test needs that.
+    explicit AcpiServerStandIn(const char* program = ACPISERVER_EXE) : m_program(program) {}
     ~AcpiServerStandIn();
     // serverArgs: the stand-in's options besides --log; true once its window exists.
     bool Start(const std::string& serverArgs = "");
     // Closes the window and waits for the end; a stand-in still busy after graceMs is ended.
     void Stop(DWORD graceMs = 30000);
     bool Running() const { return m_process.Running(); }
+    HANDLE Process() const { return m_process.Handle(); }
     // Requests and replies in the order logged.
     std::vector<LoggedRecord> Records() const;
     // What else the stand-in logged ("note" lines), without the time.
@@ -36,6 +39,7 @@ public:
 private:
     std::vector<std::string> LogLines() const;
 
+    const char* m_program;
     ChildProcess m_process;
     std::string m_logPath;
 };

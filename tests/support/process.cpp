@@ -1,5 +1,6 @@
 #include "process.h"
 #include "messages.h"
+#include <cstdlib>
 
 std::string ToWindowsPath(const std::string& path)
 {
@@ -85,7 +86,7 @@ void ChildProcess::Terminate()
 {
     if (Running()) {
         TerminateProcess(m_info.hProcess, 1);
-        WaitForSingleObject(m_info.hProcess, 5000);
+        WaitForSingleObject(m_info.hProcess, MachineMs(5000));
     }
 }
 
@@ -111,4 +112,12 @@ std::string SelfPath()
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     return path;
+}
+
+DWORD MachineMs(DWORD ms)
+{
+    char factor[16] = {};
+    DWORD length = GetEnvironmentVariableA("VORN_TIME_FACTOR", factor, sizeof(factor));
+    DWORD value = length > 0 && length < sizeof(factor) ? strtoul(factor, nullptr, 10) : 0;
+    return ms * (value > 0 ? value : 1);
 }

@@ -3,6 +3,11 @@
 #include <windows.h>
 #include <string>
 
+// A time bound that reflects the machine, not the program (how long Wine takes to start a process,
+// say), stretched by VORN_TIME_FACTOR where the machine is known to be slower: under CPU emulation.
+// Bounds that describe the programs, such as InstallZel's 10 s wait, are never stretched.
+DWORD MachineMs(DWORD ms);
+
 // Wine starts programs from Windows paths; the build passes Unix ones.
 std::string ToWindowsPath(const std::string& path);
 
@@ -35,7 +40,8 @@ private:
 };
 
 // Runs commandLine to its end and returns what it printed; exitCode receives its exit code.
-std::string RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs = 30000);
+std::string RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs = MachineMs(30000));
 
 // The path of this test program, for starting it again in another role.
 std::string SelfPath();
+

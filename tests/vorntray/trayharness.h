@@ -10,7 +10,7 @@
 
 constexpr UINT kTrayCallback = WM_APP + 10;
 constexpr UINT kIconId = IDR_TRAYMENU;
-const DWORD kTimeoutMs = 15000;
+inline const DWORD kTimeoutMs = MachineMs(15000);
 
 struct DisplayMode
 {
