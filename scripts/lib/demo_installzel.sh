@@ -1,6 +1,6 @@
 # InstallZel's part of the demo, sourced by scripts/demo: a run against the ACPI server stand-in,
 # whose log shows every request and reply, then a run without a server, whose message box is
-# photographed and answered. Needs the bench started (DISPLAY and WINEPREFIX exported) and the
+# photographed and answered. Needs the test bed started (DISPLAY and WINEPREFIX exported) and the
 # win64 build in build/win64 and dist/win64.
 
 # demo_installzel OUT_DIR: the screenshot goes into OUT_DIR.
@@ -13,11 +13,11 @@ demo_installzel() {
   work=$(mktemp -d /tmp/installzel-demo.XXXXXX)
 
   echo "== InstallZel runs while the ACPI server stand-in runs; the stand-in allows every device switch"
-  wine "$tools/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &
+  "$WINE" "$tools/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &
   local server=$!
   for _ in $(seq 100); do [ -s "$work/acpiserver.log" ] && break; sleep 0.1; done
   status=0
-  wine "$program" || status=$?
+  "$WINE" "$program" || status=$?
   echo "  The stand-in's log: milliseconds, the 24 bytes as they lie in the block, the record decoded"
   tr -d '\r' <"$work/acpiserver.log" | sed 's/^/  /'
   echo "  InstallZel ended with exit code $status"
@@ -25,15 +25,15 @@ demo_installzel() {
   wait "$server" 2>/dev/null || true
 
   echo "== InstallZel runs without a server: after its 11 s wait it shows one message box"
-  # The bench has no window manager; told that windows are undecorated, Wine draws the box's caption.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-  wine "$program" &
+  # The test bed has no window manager; told that windows are undecorated, Wine draws the box's caption.
+  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+  "$WINE" "$program" &
   local client=$!
-  wine "$tools/answerbox.exe" | tr -d '\r' | sed 's/^/  /'
+  "$WINE" "$tools/answerbox.exe" | tr -d '\r' | sed 's/^/  /'
   sleep 0.5
   import -display "$DISPLAY" -window root "$out/installzel-no-server.png"
   echo "  screenshot of the message box: $out/installzel-no-server.png"
-  wine "$tools/answerbox.exe" --press | tr -d '\r' | grep pressed | sed 's/^/  /'
+  "$WINE" "$tools/answerbox.exe" --press | tr -d '\r' | grep pressed | sed 's/^/  /'
   status=0
   wait "$client" || status=$?
   echo "  InstallZel ended with exit code $status"

@@ -1,9 +1,9 @@
-# 32-bit Wine for the i686 build, sourced by the scripts after bench.sh.
+# 32-bit Wine for the i686 build, sourced by the scripts after testbed.sh.
 #
 # The i686 programs run in an i386 Debian root with its own Wine (wine32, and wine64:amd64 so that
 # the wineserver and any 64-bit helper run natively). The host's Wine is never touched: once
 # wine32:i386 is installed on the host, Debian's `wine` launcher hands every program to the 32-bit
-# loader, and on a machine that cannot execute 32-bit x86 code that breaks the 64-bit bench too.
+# loader, and on a machine that cannot execute 32-bit x86 code that breaks the 64-bit test bed too.
 #
 # Where the kernel runs i386 code, the root runs natively. Where it cannot, qemu-i386 runs it,
 # registered in binfmt_misc for the length of the run; it comes from bookworm-backports (qemu 10):
@@ -73,7 +73,7 @@ wine32_root_intact() {
 
 # About 170 MB to download and 5 minutes on a fresh machine; man pages, docs and locales left out.
 wine32_build_root() {
-  bench_log "building the i386 root for 32-bit Wine in $WINE32_ROOT"
+  testbed_log "building the i386 root for 32-bit Wine in $WINE32_ROOT"
   rm -rf "$WINE32_ROOT.new"
   mmdebstrap --quiet --variant=apt --architectures=i386,amd64 --include="${WINE32_PACKAGES// /,}" \
     --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
@@ -88,7 +88,7 @@ wine32_prepare() {
     { wine32_why "mmdebstrap and arch-test are not installed"; return 1; }
   mkdir -p "$WINE32_CACHE"
   if [ "${VORN_I386:-}" != qemu ] && arch-test -n i386 >/dev/null 2>&1; then
-    bench_log "this machine runs i386 code natively"
+    testbed_log "this machine runs i386 code natively"
   else
     wine32_fetch_qemu || { wine32_why "qemu-i386 10 could not be fetched from bookworm-backports"; return 1; }
     wine32_register_qemu || { wine32_why "qemu-i386 could not be registered in binfmt_misc"; return 1; }
@@ -96,7 +96,7 @@ wine32_prepare() {
       { wine32_release; wine32_why "i386 programs do not run even under qemu-i386"; return 1; }
     # Measured: the i686 tests run 2.3-2.4 times slower under emulation than natively.
     export VORN_TIME_FACTOR=4
-    bench_log "this machine runs i386 code under $("$WINE32_CACHE/qemu/qemu-i386" --version | head -1)"
+    testbed_log "this machine runs i386 code under $("$WINE32_CACHE/qemu/qemu-i386" --version | head -1)"
   fi
   if ! wine32_root_intact; then
     wine32_build_root || { wine32_release; wine32_why "the i386 root could not be built (see $WINE32_CACHE/mmdebstrap.log)"; return 1; }
@@ -106,7 +106,7 @@ wine32_prepare() {
   fi
 }
 
-# The host's display, the checkout and /tmp (the bench's prefix and X socket) at the same paths
+# The host's display, the checkout and /tmp (the test bed's prefix and X socket) at the same paths
 # inside the root; all mounts die with the namespace.
 wine32_run() {
   local here
@@ -123,12 +123,12 @@ wine32_run() {
       exec "$@"' wine32-run "$@"
 }
 
-# ctest on the i686 tree with a bench of its own, inside the root's namespace.
+# ctest on the i686 tree with a test bed of its own, inside the root's namespace.
 wine32_ctest() {
   wine32_run bash -c '
-    source scripts/lib/bench.sh
+    source scripts/lib/testbed.sh
     WINE=wine WINESERVER=wineserver
-    trap bench_stop EXIT
-    bench_start
+    trap testbed_stop EXIT
+    testbed_start
     ctest --preset win32 "$@"' wine32-ctest "$@"
 }

@@ -1,7 +1,7 @@
-# The test bench, sourced by the scripts: packages, a private X display with the panel modes,
-# and a private Wine prefix. Everything it starts is stopped by bench_stop, by PID.
+# The test bed, sourced by the scripts: packages, a private X display with the panel modes,
+# and a private Wine prefix. Everything it starts is stopped by testbed_stop, by PID.
 
-BENCH_PACKAGES=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
+TESTBED_PACKAGES=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
                 wine wine64 xserver-xorg-core xserver-xorg-video-dummy x11-utils imagemagick
                 mmdebstrap arch-test)
 
@@ -11,55 +11,55 @@ BENCH_PACKAGES=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64
 WINE=${WINE:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
 
-bench_log() { echo "[bench] $*" >&2; }
+testbed_log() { echo "[testbed] $*" >&2; }
 
 # Installs what is missing; needs root on a fresh machine.
-bench_install() {
+testbed_install() {
   local missing=()
-  for p in "${BENCH_PACKAGES[@]}"; do
+  for p in "${TESTBED_PACKAGES[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
-    bench_log "installing ${missing[*]}"
+    testbed_log "installing ${missing[*]}"
     apt-get update -qq || true
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 }
 
-# Starts the display and the prefix; exports DISPLAY, WINEPREFIX and BENCH_DIR.
-bench_start() {
-  BENCH_DIR=$(mktemp -d /tmp/vorn-bench.XXXXXX)
+# Starts the display and the prefix; exports DISPLAY, WINEPREFIX and TESTBED_DIR.
+testbed_start() {
+  TESTBED_DIR=$(mktemp -d /tmp/vorn-testbed.XXXXXX)
   local here
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   local n=40
   while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
   Xorg ":$n" -config "$here/xorg-panel.conf" -noreset -nolisten tcp -novtswitch \
-       -logfile "$BENCH_DIR/xorg.log" >"$BENCH_DIR/xorg.out" 2>&1 &
-  BENCH_XORG_PID=$!
+       -logfile "$TESTBED_DIR/xorg.log" >"$TESTBED_DIR/xorg.out" 2>&1 &
+  TESTBED_XORG_PID=$!
   for _ in $(seq 100); do
     [ -e "/tmp/.X11-unix/X$n" ] && break
-    kill -0 "$BENCH_XORG_PID" 2>/dev/null || { cat "$BENCH_DIR/xorg.out" >&2; return 1; }
+    kill -0 "$TESTBED_XORG_PID" 2>/dev/null || { cat "$TESTBED_DIR/xorg.out" >&2; return 1; }
     sleep 0.1
   done
   export DISPLAY=":$n"
-  export WINEPREFIX="$BENCH_DIR/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="$TESTBED_DIR/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # What Debian's launcher sets for the 64-bit loader; the i386 root's `wine` drops it again.
   export WINELOADER=/usr/lib/wine/wine64
   "$WINE" wineboot --init >/dev/null 2>&1
   # A crash must fail the test, not wait for somebody to close a dialog.
   "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   "$WINESERVER" -w
-  bench_log "display $DISPLAY, prefix $WINEPREFIX"
+  testbed_log "display $DISPLAY, prefix $WINEPREFIX"
 }
 
-bench_stop() {
+testbed_stop() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX}" ]; then
     "$WINESERVER" -k >/dev/null 2>&1 || true
   fi
-  if [ -n "${BENCH_XORG_PID:-}" ]; then
-    kill "$BENCH_XORG_PID" 2>/dev/null || true
-    wait "$BENCH_XORG_PID" 2>/dev/null || true
+  if [ -n "${TESTBED_XORG_PID:-}" ]; then
+    kill "$TESTBED_XORG_PID" 2>/dev/null || true
+    wait "$TESTBED_XORG_PID" 2>/dev/null || true
   fi
-  [ -n "${BENCH_DIR:-}" ] && rm -rf "$BENCH_DIR"
-  BENCH_XORG_PID= BENCH_DIR=
+  [ -n "${TESTBED_DIR:-}" ] && rm -rf "$TESTBED_DIR"
+  TESTBED_XORG_PID= TESTBED_DIR=
 }
