@@ -1,7 +1,7 @@
 ; ZelPCSetup.exe: installs VornTray and InstallZel, registers VornTray to start at every logon, runs
 ; InstallZel once and starts VornTray; its uninstaller takes all of that away again.
 ;
-; makensis -DARCH=x86|amd64 -DVORNTRAY_EXE=... -DINSTALLZEL_EXE=... -DICON=<VornTray's .ico> -DOUT_FILE=...
+; Packed by installer/pack.
 ;
 ; Silent: ZelPCSetup.exe /S [/D=folder]; Uninstall.exe /S [/PURGE] (/PURGE also removes the saved mode).
 
