@@ -58,15 +58,18 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
+; The details stay on screen until the user goes on: they say whether InstallZel ran.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start VornTray now"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartVornTray
-!define MUI_UNCOMPONENTSPAGE_TEXT_TOP "VornTray and InstallZel will be removed. The saved panel mode stays for a later installation unless you tick it below."
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
+!define MUI_COMPONENTSPAGE_TEXT_TOP "VornTray and InstallZel will be removed. The saved panel mode stays for a later installation unless you tick it below."
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
