@@ -131,6 +131,18 @@ FunctionEnd
 !insertmacro CLOSE_VORNTRAY ""
 !insertmacro CLOSE_VORNTRAY "un."
 
+; The Vorn folder above the default install folder, once empty; above a folder the user chose,
+; the parent is the user's own.
+!macro REMOVE_VORN_FOLDER PREFIX
+Function ${PREFIX}RemoveVornFolder
+  ${If} "$INSTDIR" == "$PROGRAMFILES\Vorn\ZelPC"
+    RMDir "$PROGRAMFILES\Vorn"
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro REMOVE_VORN_FOLDER ""
+!insertmacro REMOVE_VORN_FOLDER "un."
+
 Function Fail
   Exch $0
   DetailPrint "$0"
@@ -159,7 +171,7 @@ Section "VornTray and InstallZel" SecMain
   ${If} ${Errors}
     Delete "$INSTDIR\${LOG_FILE}"
     RMDir "$INSTDIR"
-    RMDir "$INSTDIR\.."
+    Call RemoveVornFolder
     Push "Setup cannot register VornTray to start at logon (HKLM\${RUN_KEY})."
     Call Fail
   ${EndIf}
@@ -258,7 +270,7 @@ Section "un.VornTray and InstallZel" SecUnMain
   Delete "$INSTDIR\${LOG_FILE}"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
-  RMDir "$INSTDIR\.."
+  Call un.RemoveVornFolder
 SectionEnd
 
 Section /o "un.Saved panel mode" SecUnPurge
