@@ -24,6 +24,7 @@ WINE32_PACKAGES="wine wine32 wine64:amd64 $WINE32_X_LIBS $(printf '%s:amd64 ' $W
 WINE32_MIRROR=http://deb.debian.org/debian
 WINE32_BINFMT=
 WINE32_WHY=
+WINE32_EMULATED=no
 # How much slower than native the tests may find the machine: the one factor on machine-bound timing.
 export VORN_TIME_FACTOR=1
 
@@ -99,6 +100,7 @@ wine32_prepare() {
       { wine32_release; wine32_why "i386 programs do not run even under qemu-i386"; return 1; }
     # Measured: the i686 tests run 2.3-2.4 times slower under emulation than natively.
     export VORN_TIME_FACTOR=4
+    WINE32_EMULATED=yes
     testbed_log "this machine runs i386 code under $("$WINE32_CACHE/qemu/qemu-i386" --version | head -1)"
   fi
   if ! wine32_root_intact; then
