@@ -3,6 +3,8 @@
 #include <tlhelp32.h>
 #include <stdlib.h>
 #include <string.h>
+#include "handles.h"
+#include "process.h"
 
 namespace {
 
@@ -14,20 +16,10 @@ double FileTimeMs(const FILETIME& time)
     return value.QuadPart / 10000.0;
 }
 
-// Wine's drive Z: is the Unix root.
-std::string WindowsPath(const std::string& unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 // Files under /proc report a size of 0, so they are read until the end.
 std::string ReadUnixFile(const std::string& unixPath)
 {
-    HANDLE file = CreateFileA(WindowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileA(ToWindowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return std::string();
@@ -44,7 +36,7 @@ std::string ReadUnixFile(const std::string& unixPath)
 template <typename Visit> void ForEachNumberedEntry(const std::string& unixDirectory, Visit visit)
 {
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(WindowsPath(unixDirectory + "/*").c_str(), &entry);
+    HANDLE find = FindFirstFileA(ToWindowsPath(unixDirectory + "/*").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
@@ -124,6 +116,13 @@ SIZE_T ResidentBytes(HANDLE process)
     return GetProcessMemoryInfo(process, &counters, sizeof(counters)) ? counters.WorkingSetSize : 0;
 }
 
+SIZE_T PrivateBytes(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    return GetProcessMemoryInfo(process, &counters, sizeof(counters)) ? counters.PagefileUsage : 0;
+}
+
 DWORD CountHandles(HANDLE process)
 {
     // Handle values are multiples of four, handed out from the lowest free one, so the open ones lie
@@ -143,4 +142,20 @@ DWORD CountHandles(HANDLE process)
         }
     }
     return count;
+}
+
+size_t CountMappedViews()
+{
+    size_t views = 0;
+    MEMORY_BASIC_INFORMATION info;
+    const BYTE* address = nullptr;
+    while (VirtualQuery(address, &info, sizeof(info)) == sizeof(info)) {
+        if (info.Type == MEM_MAPPED && info.BaseAddress == info.AllocationBase)
+            ++views;
+        const BYTE* next = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize;
+        if (next <= address)
+            break;
+        address = next;
+    }
+    return views;
 }

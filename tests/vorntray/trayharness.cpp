@@ -45,39 +45,6 @@ LPARAM PanelLParam(unsigned height)
     return 800 + height * 65536;
 }
 
-static NOTIFYICONDATAA IconKey(HWND owner)
-{
-    NOTIFYICONDATAA data = {};
-    data.cbSize = sizeof(data);
-    data.hWnd = owner;
-    data.uID = kIconId;
-    return data;
-}
-
-bool IconInNotificationArea(HWND owner)
-{
-    NOTIFYICONDATAA data = IconKey(owner);
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
-}
-
-void ShellForgetsIcon(HWND owner)
-{
-    NOTIFYICONDATAA data = IconKey(owner);
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
-}
-
-void BroadcastTaskbarCreated()
-{
-    SendMessageTimeoutA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG,
-                        kTimeoutMs, nullptr);
-}
-
-void BroadcastWorkAreaChange()
-{
-    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG, kTimeoutMs,
-                        nullptr);
-}
-
 void VornTray::SetUp()
 {
     RemoveSettings();

@@ -6,10 +6,8 @@
 #include <string>
 #include "messages.h"
 #include "process.h"
-#include "resource.h"
+#include "shellicon.h"
 
-constexpr UINT kTrayCallback = WM_APP + 10;
-constexpr UINT kIconId = IDR_TRAYMENU;
 inline const DWORD kTimeoutMs = MachineMs(15000);
 
 struct DisplayMode
@@ -25,13 +23,6 @@ void SetDisplayMode(unsigned width, unsigned height, unsigned frequency = 60);
 // else. Wine already broadcasts once inside the change; VornTray's own broadcast comes on top of that.
 size_t PlatformBroadcastsPerChange();
 LPARAM PanelLParam(unsigned height);
-
-// A modify that changes nothing succeeds exactly when the shell has the icon.
-bool IconInNotificationArea(HWND owner);
-// What a restarting shell does to the icons it had: it forgets them.
-void ShellForgetsIcon(HWND owner);
-void BroadcastTaskbarCreated();
-void BroadcastWorkAreaChange();
 
 // A clean registry, the display at 1024 x 600, and one VornTray, ended by "Exit" after the test.
 class VornTray : public ::testing::Test

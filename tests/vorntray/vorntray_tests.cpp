@@ -8,7 +8,7 @@
 #include <vector>
 #include "messages.h"
 #include "process.h"
-#include "resource.h"
+#include "vorntray/resource.h"
 #include "savedmode.h"
 #include "trayharness.h"
 
@@ -238,7 +238,7 @@ protected:
     // Opens the real menu with a button-up callback and chooses an item with the keyboard.
     void ChooseFromMenu(UINT mouseMessage, int downPresses)
     {
-        TrayCallback(kIconId, mouseMessage);
+        TrayCallback(kTrayIconId, mouseMessage);
         HWND menu = WaitForProcessWindow("#32768", m_tray.Id(), kTimeoutMs);
         ASSERT_NE(menu, nullptr) << "the menu did not open";
         for (int i = 0; i < downPresses; ++i)
@@ -274,7 +274,7 @@ TEST_F(VornTray, DoubleClickActsAsTheFirstMenuItem)
 {
     StoreMode(1024, 768);
     Start();
-    TrayCallback(kIconId, WM_LBUTTONDBLCLK);
+    TrayCallback(kTrayIconId, WM_LBUTTONDBLCLK);
     ASSERT_TRUE(PumpUntil([] { return CurrentDisplayMode().Text() == "800x480"; }, kTimeoutMs));
     ExpectStoredDword("DispWidth", 800);
     ExpectStoredDword("DispHeight", 480);
@@ -284,10 +284,10 @@ TEST_F(VornTray, CallbacksForAnotherIconOrMouseMessageDoNothing)
 {
     StoreMode(1024, 768);
     Start();
-    TrayCallback(kIconId + 1, WM_LBUTTONDBLCLK);
-    TrayCallback(kIconId + 1, WM_RBUTTONUP);
-    TrayCallback(kIconId, WM_MOUSEMOVE);
-    TrayCallback(kIconId, WM_RBUTTONDOWN);
+    TrayCallback(kTrayIconId + 1, WM_LBUTTONDBLCLK);
+    TrayCallback(kTrayIconId + 1, WM_RBUTTONUP);
+    TrayCallback(kTrayIconId, WM_MOUSEMOVE);
+    TrayCallback(kTrayIconId, WM_RBUTTONDOWN);
     ASSERT_TRUE(SendMessageTimeoutA(m_main, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, nullptr));
     PumpMessagesFor(500);
     HWND menu = FindProcessWindow("#32768", m_tray.Id());
@@ -326,15 +326,15 @@ TEST_P(ShellRestart, IconComesBackEveryTime)
         ++step;
         switch (event) {
         case ShellEvent::Restart:
-            ShellForgetsIcon(m_main);
+            ASSERT_TRUE(ShellForgetsIcon(m_main));
             ASSERT_FALSE(IconInNotificationArea(m_main));
-            BroadcastTaskbarCreated();
+            BroadcastTaskbarCreated(kTimeoutMs);
             break;
         case ShellEvent::WorkAreaChange:
-            BroadcastWorkAreaChange();
+            BroadcastWorkAreaChange(kTimeoutMs);
             break;
         case ShellEvent::TaskbarCreatedWhilePresent:
-            BroadcastTaskbarCreated();
+            BroadcastTaskbarCreated(kTimeoutMs);
             break;
         }
         EXPECT_TRUE(IconInNotificationArea(m_main)) << "icon missing after step " << step;
