@@ -436,11 +436,15 @@ TEST(NotifyWindow, SecondObjectTakesOverTheRouting)
     ASSERT_TRUE(first.Add(nullptr, NextIdentifier()));
     {
         TrayProbe second;
-        SendMessageA(first.m_notifyWindow, kTrayCallback, first.m_iconData.uID, WM_MOUSEMOVE);
+        ASSERT_TRUE(second.Add(nullptr, NextIdentifier()));
+        ASSERT_NE(second.m_notifyWindow, first.m_notifyWindow);
+        EXPECT_EQ(SendMessageA(second.m_notifyWindow, kTrayCallback, second.m_iconData.uID, WM_MOUSEMOVE), 1);
+        EXPECT_EQ(second.callbacksRouted, 1) << "the second object's window does not reach it";
+        EXPECT_EQ(SendMessageA(first.m_notifyWindow, kTrayCallback, first.m_iconData.uID, WM_MOUSEMOVE), 0);
         EXPECT_EQ(first.callbacksRouted, 0) << "the first object's window is served by the default procedure";
-        EXPECT_EQ(second.callbacksRouted, 0);
+        EXPECT_EQ(second.callbacksRouted, 1) << "a callback to the first object's window reached the second";
     }
-    // The second object never added an icon: destroying it left the first one's window alone.
+    // Destroying the second object destroyed its own window and left the first one's alone.
     EXPECT_TRUE(IsWindow(first.m_notifyWindow));
 }
 
