@@ -21,6 +21,12 @@ public:
     ~unique_resource() { reset(); }
 
     value_type get() const { return m_value; }
+    // For a call that returns the value through a pointer: the old value is closed first.
+    value_type* put()
+    {
+        reset();
+        return &m_value;
+    }
     explicit operator bool() const { return m_value != Traits::Invalid(); }
     value_type release() { return std::exchange(m_value, Traits::Invalid()); }
     void reset(value_type value = Traits::Invalid())

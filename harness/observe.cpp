@@ -19,16 +19,13 @@ double FileTimeMs(const FILETIME& time)
 // Files under /proc report a size of 0, so they are read until the end.
 std::string ReadUnixFile(const std::string& unixPath)
 {
-    HANDLE file = CreateFileA(ToWindowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
+    unique_hfile file(CreateFileA(ToWindowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
     std::string text;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read)
         text.append(buffer, read);
-    CloseHandle(file);
     return text;
 }
 
@@ -58,23 +55,21 @@ long long StatusField(const std::string& status, const char* name)
 
 double CpuMilliseconds(DWORD processId)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    // A snapshot that failed is INVALID_HANDLE_VALUE, as a file is.
+    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot)
         return -1;
     double total = 0;
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
         if (entry.th32OwnerProcessID != processId)
             continue;
-        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        unique_handle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
         FILETIME created, exited, kernel, user;
-        if (thread && GetThreadTimes(thread, &created, &exited, &kernel, &user))
+        if (thread && GetThreadTimes(thread.get(), &created, &exited, &kernel, &user))
             total += FileTimeMs(kernel) + FileTimeMs(user);
-        if (thread)
-            CloseHandle(thread);
     }
-    CloseHandle(snapshot);
     return total;
 }
 

@@ -13,10 +13,9 @@ std::vector<BYTE> DwordBytes(DWORD value)
 StoredValue ReadStored(const char* name)
 {
     StoredValue stored;
-    HKEY opened;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return stored;
-    unique_hkey key(opened);
     BYTE buffer[64];
     DWORD size = sizeof(buffer);
     if (RegQueryValueExA(key.get(), name, nullptr, &stored.type, buffer, &size) == ERROR_SUCCESS) {
@@ -28,10 +27,9 @@ StoredValue ReadStored(const char* name)
 
 void Store(const char* name, DWORD type, const std::vector<BYTE>& data)
 {
-    HKEY created;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
+    unique_hkey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                               nullptr), ERROR_SUCCESS);
-    unique_hkey key(created);
     ASSERT_EQ(RegSetValueExA(key.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
 }
 
@@ -51,19 +49,15 @@ void ExpectStoredDword(const char* name, DWORD expected)
 
 bool SettingsKeyExists()
 {
-    HKEY opened;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn", 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    unique_hkey key(opened);
-    return true;
+    unique_hkey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn", 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 void RemoveSettings()
 {
-    HKEY opened;
+    unique_hkey key;
     // The owner may always give the key an open DACL again.
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC, &opened) == ERROR_SUCCESS) {
-        unique_hkey key(opened);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC, key.put()) == ERROR_SUCCESS) {
         SECURITY_DESCRIPTOR open;
         InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
         SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "handles.h"
 #include "messages.h"
 #include "process.h"
 #include "shellicon.h"
@@ -245,12 +246,12 @@ std::string RunAsVersion(const char* version, const std::string& arguments, DWOR
     std::string copy = std::string(tempPath) + name;
     EXPECT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE));
 
-    HKEY key;
+    unique_hkey key;
     std::string keyPath = "Software\\Wine\\AppDefaults\\" + name;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
                               nullptr), ERROR_SUCCESS);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), lstrlenA(version) + 1);
-    RegCloseKey(key);
+    RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), lstrlenA(version) + 1);
+    key.reset();
     return RunAndCapture("\"" + copy + "\" " + arguments, exitCode);
 }
 
