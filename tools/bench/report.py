@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Turns the bench's figures into the table scripts/bench prints and a PNG chart.
 
-    report.py RESULTS CHART.png
+    report.py RESULTS CHART.png [MORE_RESULTS ...]
 
 RESULTS holds lines "figure<TAB>program<TAB>baseline" (baseline "-" where there is none), written
-by footprint.exe and scripts/bench. The chart shows the start and exchange times beside the
-baseline's, drawn with matplotlib.
+by footprint.exe and scripts/bench, and a line "build<TAB>how the programs ran<TAB>-". Each file
+gives its own tables; the sizes and the chart come from the first. The chart shows the start and
+exchange times beside the baseline's, drawn with matplotlib.
 """
 import re
 import sys
@@ -33,6 +34,9 @@ def read_results(path):
     with open(path) as results:
         for line in results:
             name, program, baseline = line.rstrip("\n").split("\t")
+            if name == "build":
+                figures[name] = program
+                continue
             figures[name] = (float(program), None if baseline == "-" else float(baseline))
     return figures
 
@@ -41,7 +45,7 @@ def verdict(holds, text=""):
     return ("holds" if holds else "MISSED") + (f" ({text})" if text else "")
 
 
-def table(f):
+def table(f, sizes=True):
     def n(name):
         return int(f[name][0])
 
@@ -53,17 +57,18 @@ def table(f):
     def row(label, program, baseline="-", target="", result=""):
         rows.append((label, program, baseline, target, result))
 
-    section("Size of the i686 build as it ships (dist/win32: stripped, resources included)")
-    for program, limit in size_limits().items():
-        size, base = f[f"size.{program}"]
-        row(f"{program}.exe", f"{int(size)} B = {size / KIB:.1f} KiB", f"{int(base)} B = {base / KIB:.1f} KiB",
-            f"<= {limit // KIB} KiB", verdict(size <= limit))
-        dlls, base_dlls = f[f"dlls.{program}"]
-        functions, base_functions = f[f"functions.{program}"]
-        row(f"{program}.exe imports", f"{int(dlls)} DLLs, {int(functions)} functions",
-            f"{int(base_dlls)} DLLs, {int(base_functions)} functions")
+    if sizes:
+        section("Size of the i686 build as it ships (dist/win32: stripped, resources included)")
+        for program, limit in size_limits().items():
+            size, base = f[f"size.{program}"]
+            row(f"{program}.exe", f"{int(size)} B = {size / KIB:.1f} KiB", f"{int(base)} B = {base / KIB:.1f} KiB",
+                f"<= {limit // KIB} KiB", verdict(size <= limit))
+            dlls, base_dlls = f[f"dlls.{program}"]
+            functions, base_functions = f[f"functions.{program}"]
+            row(f"{program}.exe imports", f"{int(dlls)} DLLs, {int(functions)} functions",
+                f"{int(base_dlls)} DLLs, {int(base_functions)} functions")
 
-    section(f"VornTray, x86_64 build under Wine (medians; {n('runs.start')} starts each, "
+    section(f"VornTray, {f['build']} (medians; {n('runs.start')} starts each, "
             f"{n('runs.idle')} x {n('idle.seconds')} s at rest, {n('runs.switch')} x {n('switches')} switches)")
     for name, label in (("start.wall.ms", "start: CreateProcess to icon added and loop waiting"),
                         ("start.own.ms", "start: entry point to icon added and loop waiting")):
@@ -96,7 +101,7 @@ def table(f):
         f"{base:.2f} ms (ignores it)")
     row("  the same change and broadcast made by the bench itself", f"{f['platform.switch.ms'][0]:.1f} ms")
 
-    section(f"InstallZel against the ACPI server stand-in, x86_64 build under Wine (medians of {n('runs.client')} runs;"
+    section(f"InstallZel against the ACPI server stand-in, {f['build']} (medians of {n('runs.client')} runs;"
             " baseline: started and closed as soon as it waits)")
     program, base = f["installzel.wall.ms"]
     row("run: CreateProcess to end", f"{program:.0f} ms", f"{base:.0f} ms")
@@ -162,10 +167,13 @@ def chart(f, path):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) < 3:
         sys.exit(__doc__)
     figures = read_results(sys.argv[1])
-    print(format_table(table(figures)))
+    rows = table(figures)
+    for more in sys.argv[3:]:
+        rows += table(read_results(more), sizes=False)
+    print(format_table(rows))
     chart(figures, sys.argv[2])
 
 
