@@ -96,6 +96,14 @@ void VornTray::ExpectBroadcastsFor(const DisplayMode* switchedTo)
     }
 }
 
+bool VornTray::WaitForPanelChoice(unsigned height)
+{
+    return PumpUntil([height] {
+        DisplayMode mode = CurrentDisplayMode();
+        return mode.width == 800 && mode.height == height && ReadStored("DispHeight").data == DwordBytes(height);
+    }, kTimeoutMs);
+}
+
 bool VornTray::Responsive(HWND window, DWORD timeoutMs)
 {
     return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, nullptr) != 0;

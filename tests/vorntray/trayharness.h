@@ -38,6 +38,10 @@ protected:
     // The broadcasts seen since start: none, or the platform's own plus exactly one from VornTray,
     // each carrying the colour depth and the new mode.
     void ExpectBroadcastsFor(const DisplayMode* switchedTo);
+    // Waits until the display is at 800 x height and that choice is saved, handling this thread's
+    // messages meanwhile: VornTray saves the choice only after its broadcast, which reaches the
+    // listener here too.
+    bool WaitForPanelChoice(unsigned height);
     // Answers within the time-out: the program is alive and its loop runs.
     bool Responsive(HWND window, DWORD timeoutMs = kTimeoutMs);
 

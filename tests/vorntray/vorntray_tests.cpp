@@ -247,7 +247,7 @@ TEST_P(PopupMenu, ChoosesEveryItem)
         return;
     }
     unsigned height = row.downPresses == 1 ? 480 : 600;
-    ASSERT_TRUE(PumpUntil([&] { return CurrentDisplayMode().height == height; }, kTimeoutMs));
+    ASSERT_TRUE(WaitForPanelChoice(height));
     ExpectStoredDword("DispWidth", 800);
     ExpectStoredDword("DispHeight", height);
 }
@@ -263,7 +263,7 @@ TEST_F(VornTray, DoubleClickActsAsTheFirstMenuItem)
     StoreMode(1024, 768);
     Start();
     TrayCallback(kTrayIconId, WM_LBUTTONDBLCLK);
-    ASSERT_TRUE(PumpUntil([] { return CurrentDisplayMode().Text() == "800x480"; }, kTimeoutMs));
+    ASSERT_TRUE(WaitForPanelChoice(480));
     ExpectStoredDword("DispWidth", 800);
     ExpectStoredDword("DispHeight", 480);
 }
