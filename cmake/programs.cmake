@@ -14,9 +14,10 @@ function(generate_icon NAME VAR)
 endfunction()
 
 # A GUI program as shipped: stripped, with the code it never calls dropped. The programs throw
-# nothing; without exception tables the static C++ runtime's unwinding support stays out.
+# nothing; without exception tables the static C++ runtime's unwinding support stays out. No link
+# time in the header, so that the same sources always give the same file.
 function(ship_program TARGET)
   set_target_properties(${TARGET} PROPERTIES WIN32_EXECUTABLE ON)
   target_compile_options(${TARGET} PRIVATE -fno-exceptions)
-  target_link_options(${TARGET} PRIVATE -s -Wl,--gc-sections)
+  target_link_options(${TARGET} PRIVATE -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 endfunction()

@@ -61,7 +61,8 @@ ProtocolCheck CheckRequests(const std::vector<LoggedRecord>& records)
     }
     check.logged = exchanges.size();
     for (const auto& exchange : exchanges)
-        if (exchange.first.count == 1 && exchange.first.argument == 1 && exchange.first.subject != FourCharCode("QURY") &&
+        if (exchange.first.count == 1 && exchange.first.argument == 1 &&
+            exchange.first.subject != FourCharCode("QURY") &&
             (exchange.first.status == 0 || exchange.first.value == 0))
             ++check.setsWithoutYes;
 

@@ -159,7 +159,8 @@ std::string Decode(const ServerRecord& record)
     char part[64];
     for (const Field& field : kFields) {
         UINT32 value = FieldValue(record, field);
-        bool isCode = field.offset == offsetof(ServerRecord, subject) || field.offset == offsetof(ServerRecord, argument);
+        bool isCode =
+            field.offset == offsetof(ServerRecord, subject) || field.offset == offsetof(ServerRecord, argument);
         if (isCode && value > 0xFFFFFF)
             snprintf(part, sizeof(part), "%ls=%s ", field.name, CodeText(value).c_str());
         else
@@ -321,8 +322,8 @@ void StartFlipping(UINT32 value, UINT32 status)
 {
     // A view of its own: the block outlives the request as long as the thread holds it.
     g_flipper.block = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kRequestBlockName);
-    g_flipper.record = g_flipper.block ? static_cast<ServerRecord*>(MapViewOfFile(g_flipper.block, FILE_MAP_ALL_ACCESS, 0,
-                                                                            0, sizeof(ServerRecord)))
+    g_flipper.record = g_flipper.block ? static_cast<ServerRecord*>(
+                                             MapViewOfFile(g_flipper.block, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ServerRecord)))
                                        : nullptr;
     if (!g_flipper.record) {
         LogNote("flip: the block cannot be used");

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# scripts/sign on a copy of the x86_64 tree's programs and setup: without a certificate it changes
+# nothing and says so; with a throwaway code-signing certificate every file verifies against it,
+# the setup is packed again and SHA256SUMS matches the signed files.
+#   sign.sh SOURCE_DIR
+set -euo pipefail
+source_dir=$1
+work=$(mktemp -d /tmp/vorn-sign.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+dist=$work/dist
+mkdir -p "$dist/win64"
+build=$source_dir/build/win64
+cp "$build/traymode/VornTray.exe" "$build/installclient/InstallZel.exe" "$build/installer/ZelPCSetup.exe" "$dist/win64/"
+cp -r "$dist" "$work/unsigned"
+files=(win64/VornTray.exe win64/InstallZel.exe win64/ZelPCSetup.exe)
+fail() { echo "FAIL: $*"; exit 1; }
+
+out=$(env -u VORN_SIGN_PFX -u VORN_SIGN_PASSWORD "$source_dir/scripts/sign" "$dist")
+echo "$out"
+[[ $out == "Not signed: no certificate given"* ]] || fail "no plain 'Not signed' line"
+diff -r "$work/unsigned" "$dist" || fail "files changed without a certificate"
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Vorn test signing" \
+  -addext extendedKeyUsage=codeSigning -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:throwaway -out "$work/cert.pfx"
+VORN_SIGN_PFX=$work/cert.pfx VORN_SIGN_PASSWORD=throwaway "$source_dir/scripts/sign" "$dist"
+
+for file in "${files[@]}"; do
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$dist/$file" >"$work/verify.log" 2>&1 ||
+    { cat "$work/verify.log"; fail "$file does not verify"; }
+  grep -q "Vorn test signing" "$work/verify.log" || fail "$file is not signed by the test certificate"
+  echo "verified: $file"
+done
+# An unsigned file must not pass the same check, or the check proves nothing.
+! osslsigncode verify -CAfile "$work/cert.pem" -in "$work/unsigned/win64/VornTray.exe" >/dev/null 2>&1 ||
+  fail "an unsigned program verifies"
+cmp -s "$work/unsigned/win64/ZelPCSetup.exe" "$dist/win64/ZelPCSetup.exe" && fail "the setup was not packed again"
+(cd "$dist" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
+echo "signed and verified: ${files[*]}"

@@ -1,0 +1,609 @@
+// ZelPCSetup.exe run for real, as an administrator or a deployment tool runs it: what it leaves in
+// Program Files and the registry, what reaches the ACPI server stand-in, the VornTray it starts,
+// and what its uninstaller takes away again.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+#include <algorithm>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+#include "handles.h"
+#include "messages.h"
+#include "process.h"
+#include "vorntray/resource.h"
+#include "savedmode.h"
+#include "standin.h"
+#include "trayharness.h"
+
+namespace {
+
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornZelPC";
+const char kNeighbourKey[] = "SOFTWARE\\Vorn\\Neighbour";
+// A silent installation waits 10 s for the server before it skips InstallZel; the rest is Wine
+// starting the setup and the programs.
+const DWORD kInstallBoundMs = 10000 + MachineMs(15000);
+const DWORD kRunTimeoutMs = MachineMs(120000);
+const std::vector<std::string> kTheTenRequests = {"register",   "query:CAMS", "set:CAMS", "query:WLDS", "set:WLDS",
+                                                  "query:CRDS", "set:CRDS",   "query:MODS", "set:MODS", "unregister"};
+
+std::string ProgramFiles()
+{
+    char path[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, path);
+    return path;
+}
+
+std::string InstallDir()
+{
+    return ProgramFiles() + "\\Vorn\\ZelPC";
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+// The setup log is UTF-16; its lines are ASCII.
+std::string ReadLog()
+{
+    std::string raw = ReadFile(InstallDir() + "\\ZelPCSetup.log");
+    std::string text;
+    for (size_t i = 0; i < raw.size(); i += 2)
+        text += raw[i];
+    return text;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+struct RegistryValue
+{
+    bool exists = false;
+    DWORD type = REG_NONE;
+    std::string text;
+    DWORD number = 0;
+};
+
+RegistryValue ReadValue(const char* key, const char* name)
+{
+    RegistryValue value;
+    BYTE data[1024] = {};
+    DWORD size = sizeof(data) - 2;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, data, &size) !=
+        ERROR_SUCCESS)
+        return value;
+    value.exists = true;
+    if (value.type == REG_DWORD)
+        value.number = *reinterpret_cast<DWORD*>(data);
+    else
+        value.text = reinterpret_cast<char*>(data);
+    return value;
+}
+
+bool KeyExists(const char* key)
+{
+    unique_hkey handle;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
+}
+
+// The Run values that start some VornTray.exe, by name.
+std::vector<std::string> RunEntriesForVornTray()
+{
+    std::vector<std::string> names;
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return names;
+    char name[256];
+    BYTE data[1024];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = sizeof(name), dataSize = sizeof(data) - 1, type = 0;
+        if (RegEnumValueA(key.get(), i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+            break;
+        data[dataSize] = 0;
+        if (strstr(reinterpret_cast<char*>(data), "VornTray.exe"))
+            names.push_back(name);
+    }
+    return names;
+}
+
+BOOL CALLBACK CollectVornTray(HWND window, LPARAM param)
+{
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof(className));
+    if (strcmp(className, "VORNTRAY") == 0)
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> VornTrayWindows()
+{
+    std::vector<HWND> windows;
+    EnumWindows(CollectVornTray, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+DWORD ProcessOf(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    return processId;
+}
+
+std::string ImagePath(HANDLE process)
+{
+    char path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    QueryFullProcessImageNameA(process, 0, path, &size);
+    return path;
+}
+
+DWORD ParentOf(DWORD processId)
+{
+    DWORD parent = 0;
+    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
+        if (entry.th32ProcessID == processId)
+            parent = entry.th32ParentProcessID;
+    return parent;
+}
+
+// The processes started by processId, found by their parent.
+std::vector<DWORD> ChildrenOf(DWORD processId)
+{
+    std::vector<DWORD> children;
+    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
+        if (entry.th32ParentProcessID == processId)
+            children.push_back(entry.th32ProcessID);
+    return children;
+}
+
+bool ProcessRunning(const char* imageName)
+{
+    bool found = false;
+    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more && !found;
+         more = Process32Next(snapshot.get(), &entry))
+        found = lstrcmpiA(entry.szExeFile, imageName) == 0;
+    return found;
+}
+
+bool VisibleDialogExists()
+{
+    HWND dialog = FindWindowA("#32770", nullptr);
+    return dialog && IsWindowVisible(dialog);
+}
+
+// Ends every VornTray as its "Exit" would, waiting for each process.
+void CloseVornTrays()
+{
+    for (HWND window : VornTrayWindows()) {
+        unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(window)));
+        PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+        if (process)
+            PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kTimeoutMs,
+                      process.get());
+    }
+}
+
+// Whatever an earlier test or run installed, gone without the uninstaller.
+void RemoveInstallation()
+{
+    CloseVornTrays();
+    for (const std::string& name : FilesIn(InstallDir()))
+        DeleteFileA((InstallDir() + "\\" + name).c_str());
+    RemoveDirectoryA(InstallDir().c_str());
+    RemoveDirectoryA((ProgramFiles() + "\\Vorn").c_str());
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornTray");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RemoveSettings();
+}
+
+struct SetupRun
+{
+    DWORD processId = 0;
+    DWORD exitCode = STILL_ACTIVE;
+    DWORD elapsedMs = 0;
+};
+
+SetupRun RunSetup(const std::string& setupPath, const std::string& arguments)
+{
+    SetupRun run;
+    ChildProcess setup;
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(setup.Start("\"" + setupPath + "\" " + arguments)) << GetLastError();
+    run.processId = setup.Id();
+    run.exitCode = setup.Wait(kRunTimeoutMs);
+    run.elapsedMs = GetTickCount() - start;
+    return run;
+}
+
+SetupRun Install(const std::string& arguments = "/S")
+{
+    SetupRun run = RunSetup(ToWindowsPath(SETUP_EXE), arguments);
+    printf("setup %s: exit code %lu after %lu ms\n", arguments.c_str(), run.exitCode, run.elapsedMs);
+    return run;
+}
+
+// The quiet uninstall command the Apps entry gives, run as the Apps page would. The uninstaller
+// copies itself to the temporary folder and that copy does the work: the run ends with the copy.
+SetupRun Uninstall(const std::string& extraArguments)
+{
+    SetupRun run;
+    std::string command = ReadValue(kUninstallKey, "QuietUninstallString").text + extraArguments;
+    ChildProcess uninstaller;
+    DWORD start = GetTickCount();
+    if (!uninstaller.Start(command)) {
+        ADD_FAILURE() << "cannot start " << command;
+        return run;
+    }
+    std::vector<DWORD> children;
+    PumpUntil([&] {
+        std::vector<DWORD> now = ChildrenOf(uninstaller.Id());
+        children.insert(children.end(), now.begin(), now.end());
+        return !uninstaller.Running();
+    }, kRunTimeoutMs);
+    std::vector<DWORD> late = ChildrenOf(uninstaller.Id());
+    children.insert(children.end(), late.begin(), late.end());
+    run.exitCode = uninstaller.Wait(0);
+    for (DWORD child : children) {
+        unique_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child));
+        if (!process)
+            continue;
+        PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kRunTimeoutMs, process.get());
+        GetExitCodeProcess(process.get(), &run.exitCode);
+    }
+    run.elapsedMs = GetTickCount() - start;
+    printf("uninstall%s: exit code %lu after %lu ms\n", extraArguments.c_str(), run.exitCode, run.elapsedMs);
+    return run;
+}
+
+// The VornTray setup started, once its window is there.
+HWND WaitForVornTray()
+{
+    HWND window = nullptr;
+    PumpUntil([&] {
+        std::vector<HWND> windows = VornTrayWindows();
+        window = windows.empty() ? nullptr : windows[0];
+        return window != nullptr;
+    }, kTimeoutMs);
+    return window;
+}
+
+// A clean machine: nothing installed, no saved mode, the display at 1024 x 600; the stand-in
+// server is started by the tests that want it.
+class Setup : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RemoveInstallation();
+        SetDisplayMode(1024, 600);
+    }
+    void TearDown() override { RemoveInstallation(); }
+
+    // What a completed installation leaves, and the VornTray it started.
+    HWND ExpectInstalled(const SetupRun& run)
+    {
+        const std::string dir = InstallDir();
+        EXPECT_EQ(ReadFile(dir + "\\VornTray.exe"), ReadFile(ToWindowsPath(VORNTRAY_EXE)));
+        EXPECT_EQ(ReadFile(dir + "\\InstallZel.exe"), ReadFile(ToWindowsPath(INSTALLZEL_EXE)));
+        EXPECT_TRUE(Exists(dir + "\\Uninstall.exe"));
+        EXPECT_EQ(ReadValue(kRunKey, "VornTray").text, "\"" + dir + "\\VornTray.exe\"");
+
+        struct Expected
+        {
+            const char* name;
+            std::string text;
+        };
+        const Expected entry[] = {
+            {"DisplayName", "Vorn ZelPC Utilities"},
+            {"DisplayVersion", "5.1.1.0"},
+            {"Publisher", "Vorn"},
+            {"InstallLocation", dir},
+            {"UninstallString", "\"" + dir + "\\Uninstall.exe\""},
+            {"QuietUninstallString", "\"" + dir + "\\Uninstall.exe\" /S"},
+            {"DisplayIcon", dir + "\\VornTray.exe,0"},
+        };
+        for (const Expected& value : entry)
+            EXPECT_EQ(ReadValue(kUninstallKey, value.name).text, value.text) << value.name;
+        DWORD bytes = 0;
+        for (const std::string& name : FilesIn(dir))
+            bytes += ReadFile(dir + "\\" + name).size();
+        RegistryValue size = ReadValue(kUninstallKey, "EstimatedSize");
+        EXPECT_EQ(size.type, static_cast<DWORD>(REG_DWORD));
+        EXPECT_NEAR(size.number, bytes / 1024, 2) << "KB";
+
+        HWND tray = WaitForVornTray();
+        if (!tray) {
+            ADD_FAILURE() << "VornTray is not running";
+            return nullptr;
+        }
+        unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(tray)));
+        EXPECT_EQ(ImagePath(process.get()), dir + "\\VornTray.exe");
+        // Wine gives every process the full administrator token, the test's own included, so an
+        // un-elevated VornTray cannot be told apart here; what shows is that setup handed the start
+        // to the shell instead of starting VornTray itself with its own token.
+        EXPECT_NE(ParentOf(ProcessOf(tray)), run.processId) << "VornTray started by setup itself";
+        EXPECT_TRUE(PumpUntil([&] { return IconInNotificationArea(tray); }, kTimeoutMs)) << "no icon";
+        return tray;
+    }
+
+    void ExpectNothingInstalled()
+    {
+        EXPECT_FALSE(Exists(InstallDir()));
+        EXPECT_FALSE(Exists(ProgramFiles() + "\\Vorn"));
+        EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
+        EXPECT_FALSE(KeyExists(kUninstallKey));
+        EXPECT_TRUE(VornTrayWindows().empty());
+    }
+
+    AcpiServerStandIn m_server{ACPISERVER_EXE};
+};
+
+TEST_F(Setup, SilentInstallPlacesEverythingRunsInstallZelAndStartsVornTray)
+{
+    ASSERT_TRUE(m_server.Start());
+    SetupRun run = Install();
+    ASSERT_EQ(run.exitCode, 0u);
+    ExpectInstalled(run);
+    EXPECT_EQ(m_server.RequestKinds(), kTheTenRequests);
+    EXPECT_NE(ReadLog().find("Running InstallZel"), std::string::npos) << ReadLog();
+}
+
+TEST_F(Setup, SilentUpgradeClosesVornTrayKeepsTheSavedModeAndStartsItAgain)
+{
+    ASSERT_TRUE(m_server.Start());
+    ASSERT_EQ(Install().exitCode, 0u);
+    HWND first = WaitForVornTray();
+    ASSERT_NE(first, nullptr);
+    unique_handle firstProcess(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(first)));
+    ASSERT_TRUE(firstProcess);
+    // The user's choice, made through VornTray itself once its start, which saves the default, is over.
+    ASSERT_TRUE(PumpUntil([&] { return WaitForInputIdle(firstProcess.get(), 0) == 0; }, kTimeoutMs));
+    ASSERT_TRUE(SendMessageTimeoutA(first, WM_COMMAND, IDM_LCD_800X600, 0, SMTO_NORMAL, kTimeoutMs, nullptr));
+    ExpectStoredDword("DispHeight", 600);
+
+    SetupRun upgrade = Install();
+    ASSERT_EQ(upgrade.exitCode, 0u);
+    // Ended by its own WM_CLOSE handling, which returns 0; a kill leaves another code.
+    DWORD exitCode = STILL_ACTIVE;
+    EXPECT_EQ(WaitForSingleObject(firstProcess.get(), 0), WAIT_OBJECT_0);
+    GetExitCodeProcess(firstProcess.get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+
+    HWND second = ExpectInstalled(upgrade);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(VornTrayWindows().size(), 1u);
+    ExpectStoredDword("DispWidth", 800);
+    ExpectStoredDword("DispHeight", 600);
+    EXPECT_EQ(CurrentDisplayMode().Text(), "800x600");
+    EXPECT_EQ(RunEntriesForVornTray(), std::vector<std::string>{"VornTray"});
+    std::vector<std::string> files = FilesIn(InstallDir());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"InstallZel.exe", "Uninstall.exe", "VornTray.exe", "ZelPCSetup.log"}));
+    // Both installations ran InstallZel.
+    EXPECT_EQ(m_server.RequestKinds().size(), 2 * kTheTenRequests.size());
+}
+
+TEST_F(Setup, SilentInstallWithoutServerSkipsInstallZelWithinItsBound)
+{
+    SetupRun run = Install();
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_LT(run.elapsedMs, kInstallBoundMs);
+    EXPECT_FALSE(ProcessRunning("InstallZel.exe"));
+    EXPECT_FALSE(VisibleDialogExists()) << "a window waits for an answer";
+    EXPECT_NE(ReadLog().find("InstallZel skipped: no ACPI server window within 10 s"), std::string::npos)
+        << ReadLog();
+    ExpectInstalled(run);
+}
+
+struct UninstallCase
+{
+    const char* label;
+    const char* extraArguments;
+    bool savedModeKept;
+};
+
+// Names the row in test output.
+void PrintTo(const UninstallCase& row, std::ostream* out)
+{
+    *out << row.label;
+}
+
+class SilentUninstall : public Setup, public ::testing::WithParamInterface<UninstallCase>
+{
+};
+
+TEST_P(SilentUninstall, RemovesWhatSetupMadeAndNothingElse)
+{
+    const UninstallCase& row = GetParam();
+    ASSERT_TRUE(m_server.Start());
+    ASSERT_EQ(Install().exitCode, 0u);
+    HWND tray = WaitForVornTray();
+    ASSERT_NE(tray, nullptr);
+    unique_handle trayProcess(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(tray)));
+    // Neighbours setup did not make: a key beside the saved mode, a folder beside the programs, a
+    // Run value of another program.
+    unique_hkey neighbour;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNeighbourKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              neighbour.put(), nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(neighbour.get(), "Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>("yes"), 4),
+              ERROR_SUCCESS);
+    neighbour.reset();
+    const std::string neighbourDir = ProgramFiles() + "\\Vorn\\Neighbour";
+    ASSERT_TRUE(CreateDirectoryA(neighbourDir.c_str(), nullptr));
+    std::ofstream(neighbourDir + "\\kept.txt") << "kept";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour", REG_SZ, "neighbour.exe", 14),
+              ERROR_SUCCESS);
+
+    SetupRun run = Uninstall(row.extraArguments);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(WaitForSingleObject(trayProcess.get(), 0), WAIT_OBJECT_0) << "VornTray still runs";
+    EXPECT_TRUE(VornTrayWindows().empty());
+    EXPECT_FALSE(Exists(InstallDir()));
+    EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_EQ(KeyExists(kSettingsKey), row.savedModeKept);
+    if (row.savedModeKept) {
+        ExpectStoredDword("DispWidth", 800);
+        ExpectStoredDword("DispHeight", 480);
+    }
+
+    EXPECT_EQ(ReadValue(kNeighbourKey, "Kept").text, "yes");
+    EXPECT_EQ(ReadFile(neighbourDir + "\\kept.txt"), "kept");
+    EXPECT_EQ(ReadValue(kRunKey, "VornNeighbour").text, "neighbour.exe");
+    DeleteFileA((neighbourDir + "\\kept.txt").c_str());
+    RemoveDirectoryA(neighbourDir.c_str());
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SilentUninstall, ::testing::Values(
+    UninstallCase{"keep_saved_mode", "", true},
+    UninstallCase{"purge", " /PURGE", false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// A key's DACL replaced by one that lets everybody read and nobody write, the old one put back
+// afterwards through the handle opened before.
+class ReadOnlyKey
+{
+public:
+    explicit ReadOnlyKey(const char* path)
+    {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, m_key.put()) != ERROR_SUCCESS)
+            return;
+        DWORD size = 0;
+        RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+        m_saved.resize(size);
+        PSECURITY_DESCRIPTOR readOnly = nullptr;
+        m_made = RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_saved.data(), &size) == ERROR_SUCCESS &&
+                 ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                                      nullptr) &&
+                 RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+        LocalFree(readOnly);
+    }
+    ~ReadOnlyKey()
+    {
+        if (m_made) {
+            EXPECT_EQ(RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_saved.data()), ERROR_SUCCESS);
+        }
+    }
+    bool Made() const { return m_made; }
+
+private:
+    unique_hkey m_key;
+    std::vector<BYTE> m_saved;
+    bool m_made = false;
+};
+
+TEST_F(Setup, ReadOnlyRunKeyRefusesTheInstallationAndLeavesNothing)
+{
+    ReadOnlyKey runKey(kRunKey);
+    ASSERT_TRUE(runKey.Made());
+    ASSERT_NE(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "Probe", REG_SZ, "x", 2), ERROR_SUCCESS)
+        << "the key is still writable";
+    EXPECT_EQ(Install().exitCode, 2u);
+    EXPECT_FALSE(VisibleDialogExists());
+    ExpectNothingInstalled();
+}
+
+TEST_F(Setup, FolderThatCannotBeWrittenRefusesTheInstallationAndLeavesNothing)
+{
+    // Z: is the Unix root under Wine, and nobody, root included, makes a folder in /proc.
+    EXPECT_EQ(Install("/S /D=Z:\\proc\\Vorn\\ZelPC").exitCode, 2u);
+    EXPECT_FALSE(VisibleDialogExists());
+    ExpectNothingInstalled();
+}
+
+// The setup cut in the middle of its packed data, after the program part Windows loads, as an
+// interrupted download leaves it.
+std::string CutShortCopy()
+{
+    std::string setup = ReadFile(ToWindowsPath(SETUP_EXE));
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(setup.data());
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(setup.data() + dos->e_lfanew);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    size_t imageEnd = 0;
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i)
+        imageEnd = std::max<size_t>(imageEnd, section[i].PointerToRawData + section[i].SizeOfRawData);
+    EXPECT_LT(imageEnd, setup.size());
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    std::string path = std::string(temp) + "ZelPCSetup-cut.exe";
+    std::ofstream(path, std::ios::binary).write(setup.data(), (imageEnd + setup.size()) / 2);
+    return path;
+}
+
+struct CutShortCase
+{
+    const char* label;
+    const char* arguments;
+    bool interactive;
+};
+
+// Names the row in test output.
+void PrintTo(const CutShortCase& row, std::ostream* out)
+{
+    *out << row.label;
+}
+
+class CutShortSetup : public Setup, public ::testing::WithParamInterface<CutShortCase>
+{
+};
+
+TEST_P(CutShortSetup, IsRefusedByTheIntegrityCheckAndInstallsNothing)
+{
+    const CutShortCase& row = GetParam();
+    const std::string cut = CutShortCopy();
+    ChildProcess setup;
+    ASSERT_TRUE(setup.Start("\"" + cut + "\" " + row.arguments));
+    if (row.interactive) {
+        HWND box = WaitForMessageBox(setup.Id(), kTimeoutMs);
+        ASSERT_NE(box, nullptr) << "no message box";
+        std::wstring text = MessageBoxText(box);
+        EXPECT_NE(text.find(L"Installer integrity check has failed"), std::wstring::npos) << text;
+        PressOk(box);
+    }
+    EXPECT_EQ(setup.Wait(kRunTimeoutMs), 2u);
+    DeleteFileA(cut.c_str());
+    ExpectNothingInstalled();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CutShortSetup, ::testing::Values(
+    CutShortCase{"silent", "/S", false},
+    CutShortCase{"interactive", "", true}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+} // namespace
