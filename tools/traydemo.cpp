@@ -8,37 +8,28 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "messages.h"
+#include "shellicon.h"
 
 namespace {
 
-const UINT kTrayCallback = WM_APP + 10;
-const UINT kIconId = 130;
-const UINT kExitCommand = 105;
-
 HWND FindTray(DWORD timeoutMs)
 {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (HWND window = FindWindowA("VORNTRAY", "VORNTRAY"))
-            return window;
-        Sleep(50);
-    }
-    return nullptr;
+    HWND window = nullptr;
+    PumpUntil([&] { return (window = FindWindowA("VORNTRAY", "VORNTRAY")) != nullptr; }, timeoutMs);
+    return window;
 }
 
 HWND FindMenuOf(HWND owner, DWORD timeoutMs)
 {
     DWORD ownerProcess = 0;
     GetWindowThreadProcessId(owner, &ownerProcess);
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        for (HWND menu = FindWindowA("#32768", nullptr); menu; menu = FindWindowExA(nullptr, menu, "#32768", nullptr)) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(menu, &process);
-            if (process == ownerProcess && IsWindowVisible(menu))
-                return menu;
-        }
-        Sleep(50);
-    }
-    return nullptr;
+    HWND menu = nullptr;
+    PumpUntil([&] {
+        menu = FindProcessWindow("#32768", ownerProcess);
+        return menu && IsWindowVisible(menu);
+    }, timeoutMs);
+    return menu && IsWindowVisible(menu) ? menu : nullptr;
 }
 
 LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -53,11 +44,7 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 int Listen()
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = ListenerProc;
-    windowClass.lpszClassName = "TrayDemoListener";
-    RegisterClassA(&windowClass);
-    CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    CreateHiddenWindow("TrayDemoListener", ListenerProc, nullptr);
     bool seen = false;
     const DWORD start = GetTickCount();
     for (;;) {
@@ -86,7 +73,7 @@ int ChooseFromMenu(HWND tray, int item, const char* flagFile)
 {
     // Open it in the middle of the panel, where the screenshot shows it whole.
     SetCursorPos(300, 200);
-    PostMessageA(tray, kTrayCallback, kIconId, WM_RBUTTONUP);
+    PostMessageA(tray, kTrayCallback, kTrayIconId, WM_RBUTTONUP);
     HWND menu = FindMenuOf(tray, 10000);
     if (!menu) {
         fprintf(stderr, "traydemo: the menu did not open\n");
@@ -108,7 +95,7 @@ int ChooseFromMenu(HWND tray, int item, const char* flagFile)
 
 int DoubleClick(HWND tray)
 {
-    PostMessageA(tray, kTrayCallback, kIconId, WM_LBUTTONDBLCLK);
+    PostMessageA(tray, kTrayCallback, kTrayIconId, WM_LBUTTONDBLCLK);
     // The double-click posts the command; a sent message after it returns once it has run.
     Sleep(200);
     SendMessageTimeoutA(tray, WM_NULL, 0, 0, SMTO_NORMAL, 10000, nullptr);
@@ -120,7 +107,7 @@ int Exit(HWND tray)
     DWORD processId = 0;
     GetWindowThreadProcessId(tray, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    PostMessageA(tray, WM_COMMAND, kExitCommand, 0);
+    PostMessageA(tray, WM_COMMAND, IDM_EXIT, 0);
     return process && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0 ? 0 : 1;
 }
 

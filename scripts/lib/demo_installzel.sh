@@ -8,12 +8,12 @@ demo_installzel() {
   local out=$1
   local root tools program work status
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-  tools=$root/build/win64/tools/acpiserver
+  tools=$root/build/win64/tools
   program=$root/dist/win64/InstallZel.exe
   work=$(mktemp -d /tmp/installzel-demo.XXXXXX)
 
   echo "== InstallZel runs while the ACPI server stand-in runs; the stand-in allows every device switch"
-  "$WINE" "$tools/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &
+  "$WINE" "$tools/acpiserver/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &
   local server=$!
   for _ in $(seq 100); do [ -s "$work/acpiserver.log" ] && break; sleep 0.1; done
   status=0

@@ -7,7 +7,7 @@ demo_setup() {
   local out=$1
   local root tools work log server setup uninstaller status started
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-  tools=$root/build/win64/tools/acpiserver
+  tools=$root/build/win64/tools
   work=$(mktemp -d /tmp/setup-demo.XXXXXX)
   log="$WINEPREFIX/drive_c/Program Files/Vorn/ZelPC/ZelPCSetup.log"
   local apps='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VornZelPC'
@@ -23,7 +23,7 @@ demo_setup() {
   installed() { [ -f "$log" ] && iconv -f UTF-16LE <"$log" | grep -q '^Installed'; }
 
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-  "$WINE" "$tools/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &
+  "$WINE" "$tools/acpiserver/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &
   server=$!
   for _ in $(seq 100); do [ -s "$work/acpiserver.log" ] && break; sleep 0.1; done
 

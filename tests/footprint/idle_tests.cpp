@@ -7,10 +7,10 @@
 #include "messages.h"
 #include "observe.h"
 #include "process.h"
+#include "savedmode.h"
 
 namespace {
 
-const char kSettingsKey[] = "SOFTWARE\\Vorn\\ZelPC";
 const DWORD kTimeoutMs = 15000;
 // Messages left over from the start are handled before the rest begins.
 const DWORD kSettleMs = 1000;
@@ -46,16 +46,6 @@ Rest MeasureRest(const ChildProcess& child, const std::string& token)
     return {cpuAfter - cpuBefore, switchesAfter - switchesBefore};
 }
 
-void StoreSavedMode(DWORD width, DWORD height)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr), ERROR_SUCCESS);
-    RegSetValueExA(key, "DispWidth", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&width), sizeof(width));
-    RegSetValueExA(key, "DispHeight", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&height), sizeof(height));
-    RegCloseKey(key);
-}
-
 // The child role of the control test: a thread that a timer wakes twice a second.
 int Tick()
 {
@@ -73,8 +63,8 @@ class Idle : public ::testing::Test
 protected:
     // A saved mode that is no panel mode: the start leaves the display alone, so no mode change
     // sends late messages into the rest.
-    void SetUp() override { StoreSavedMode(1024, 768); }
-    void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn"); }
+    void SetUp() override { StoreMode(1024, 768); }
+    void TearDown() override { RemoveSettings(); }
 };
 
 TEST_F(Idle, VornTrayUsesNoCpuAndNeverWakesUp)

@@ -4,48 +4,17 @@
 // the block may stay behind, however the exchange ends.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <memory>
 #include <string>
+#include "blocksquat.h"
+#include "handles.h"
+#include "observe.h"
+#include "record.h"
 #include "serverexchange.h"
 #include "standin.h"
 #include "stress.h"
 
 namespace {
-
-const wchar_t kRequestBlockName[] = L"926d2da0-c324-3ba9-cda7-5a4ab239b6de";
-
-// Open handles of this process. GetProcessHandleCount is a stub under Wine (it reports 0), so
-// the handle values are probed instead: both Wine and Windows hand out multiples of 4 from the
-// lowest free one, so past a long run of invalid values there are no more.
-size_t CountHandles()
-{
-    size_t count = 0;
-    ULONG_PTR lastValid = 0;
-    for (ULONG_PTR value = 4; value < lastValid + 4 * 4096; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
-            lastValid = value;
-        }
-    }
-    return count;
-}
-
-// Views of sections mapped into this process.
-size_t CountMappedViews()
-{
-    size_t views = 0;
-    MEMORY_BASIC_INFORMATION info;
-    const BYTE* address = nullptr;
-    while (VirtualQuery(address, &info, sizeof(info)) == sizeof(info)) {
-        if (info.Type == MEM_MAPPED && info.BaseAddress == info.AllocationBase)
-            ++views;
-        const BYTE* next = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize;
-        if (next <= address)
-            break;
-        address = next;
-    }
-    return views;
-}
 
 // A hidden window for the register requests to name.
 class ClientWindow
@@ -70,18 +39,13 @@ class StuckServer
 public:
     StuckServer()
     {
-        m_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_thread = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
-        WaitForSingleObject(m_created, 10000);
+        m_thread.reset(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+        WaitForSingleObject(m_created.get(), 10000);
     }
     ~StuckServer()
     {
-        SetEvent(m_release);
-        WaitForSingleObject(m_thread, 10000);
-        CloseHandle(m_thread);
-        CloseHandle(m_created);
-        CloseHandle(m_release);
+        SetEvent(m_release.get());
+        WaitForSingleObject(m_thread.get(), 10000);
     }
     bool Made() const { return m_window != nullptr; }
 
@@ -92,52 +56,21 @@ private:
         WNDCLASSW windowClass = {};
         windowClass.lpfnWndProc = DefWindowProcW;
         windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = kServerClassName;
+        windowClass.lpszClassName = kAcpiServerClassW;
         RegisterClassW(&windowClass);
-        self->m_window = CreateWindowExW(0, kServerClassName, L"VornAcpiServer", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10,
+        self->m_window = CreateWindowExW(0, kAcpiServerClassW, L"VornAcpiServer", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10,
                                          nullptr, nullptr, windowClass.hInstance, nullptr);
-        SetEvent(self->m_created);
-        WaitForSingleObject(self->m_release, INFINITE);
+        SetEvent(self->m_created.get());
+        WaitForSingleObject(self->m_release.get(), INFINITE);
         DestroyWindow(self->m_window);
-        UnregisterClassW(kServerClassName, windowClass.hInstance);
+        UnregisterClassW(kAcpiServerClassW, windowClass.hInstance);
         return 0;
     }
 
-    HANDLE m_release = nullptr;
-    HANDLE m_created = nullptr;
-    HANDLE m_thread = nullptr;
+    unique_handle m_release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    unique_handle m_created{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    unique_handle m_thread;
     HWND m_window = nullptr;
-};
-
-// A block of the request block's name backed by a file of 8 bytes: it opens, but no view of a
-// whole record can be mapped.
-class TooSmallBlock
-{
-public:
-    TooSmallBlock()
-    {
-        char directory[MAX_PATH] = {};
-        char path[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, directory);
-        GetTempFileNameA(directory, "blk", 0, path);
-        m_file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        const BYTE bytes[8] = {};
-        DWORD written = 0;
-        WriteFile(m_file, bytes, sizeof(bytes), &written, nullptr);
-        m_mapping = CreateFileMappingW(m_file, nullptr, PAGE_READWRITE, 0, 0, kRequestBlockName);
-    }
-    ~TooSmallBlock()
-    {
-        if (m_mapping)
-            CloseHandle(m_mapping);
-        CloseHandle(m_file);
-    }
-    bool Made() const { return m_mapping != nullptr; }
-
-private:
-    HANDLE m_file;
-    HANDLE m_mapping;
 };
 
 struct Counts
@@ -148,7 +81,7 @@ struct Counts
 
 Counts Measure()
 {
-    return {CountHandles(), CountMappedViews()};
+    return {CountHandles(GetCurrentProcess()), CountMappedViews()};
 }
 
 // Runs `pairs` registrations and unregistrations, two exchanges each, after a few to warm up,
@@ -178,10 +111,21 @@ void RunExchanges(const char* condition, HWND client, int pairs, size_t* exchang
     fflush(stdout);
 }
 
-// The stand-in's requests, counted while it runs.
-size_t LoggedRequests(const AcpiServerStandIn& server)
+// Another program's object under the block's name, with which no exchange can use the block.
+struct SquatCase
 {
-    return server.Requests().size();
+    const char* what;
+    std::unique_ptr<BlockSquat> (*make)();
+};
+
+std::unique_ptr<BlockSquat> MutexOfTheName()
+{
+    return std::make_unique<BlockSquat>(CreateMutexW(nullptr, FALSE, kRequestBlockName));
+}
+
+std::unique_ptr<BlockSquat> FileOfEightBytes()
+{
+    return std::make_unique<BlockSquat>(8, PAGE_READWRITE, nullptr, BlockSquat::Backing::File);
 }
 
 } // namespace
@@ -194,7 +138,7 @@ TEST(ExchangeResources, NoHandleOrViewStaysBehindHoweverTheExchangeEnds)
     size_t exchanged = 0;
 
     {
-        AcpiServerStandIn server;
+        AcpiServerStandIn server(ACPISERVER_EXE);
         ASSERT_TRUE(server.Start());
         RunExchanges("answered by the server", client.Get(), pairs, &exchanged);
         // The enable sequence too, with its queries and sets.
@@ -212,27 +156,23 @@ TEST(ExchangeResources, NoHandleOrViewStaysBehindHoweverTheExchangeEnds)
                sequences, before.handles, after.handles, before.views, after.views);
         // Every exchange reached the server: 5 pairs to warm up, the pairs, one registration and
         // the sequences.
-        EXPECT_EQ(LoggedRequests(server), static_cast<size_t>(2 * (5 + pairs) + 1 + 8 * sequences));
-        printf("[ figures  ] InstallZel exchange, requests the server got: %zu of %d\n", LoggedRequests(server),
-               2 * (5 + pairs) + 1 + 8 * sequences);
+        const size_t sent = 2 * (5 + pairs) + 1 + 8 * sequences;
+        const size_t received = server.Requests().size();
+        EXPECT_EQ(received, sent);
+        printf("[ figures  ] InstallZel exchange, requests the server got: %zu of %zu\n", received, sent);
     }
-    {
-        // The server is there, but the block cannot be made: nothing may reach the server.
-        AcpiServerStandIn server;
+    // The server is there, but the block cannot be used: nothing may reach the server.
+    const SquatCase squats[] = {
+        {"block name held by a mutex", MutexOfTheName},
+        {"block too small for a record", FileOfEightBytes},
+    };
+    for (const SquatCase& c : squats) {
+        AcpiServerStandIn server(ACPISERVER_EXE);
         ASSERT_TRUE(server.Start());
-        HANDLE mutex = CreateMutexW(nullptr, FALSE, kRequestBlockName);
-        ASSERT_NE(mutex, nullptr);
-        RunExchanges("block name held by a mutex", client.Get(), pairs, &exchanged);
-        CloseHandle(mutex);
-        EXPECT_EQ(LoggedRequests(server), 0u);
-    }
-    {
-        AcpiServerStandIn server;
-        ASSERT_TRUE(server.Start());
-        TooSmallBlock block;
-        ASSERT_TRUE(block.Made());
-        RunExchanges("block too small for a record", client.Get(), pairs, &exchanged);
-        EXPECT_EQ(LoggedRequests(server), 0u);
+        std::unique_ptr<BlockSquat> squat = c.make();
+        ASSERT_TRUE(squat->Made()) << c.what;
+        RunExchanges(c.what, client.Get(), pairs, &exchanged);
+        EXPECT_EQ(server.Requests().size(), 0u) << c.what;
     }
     {
         StuckServer server;

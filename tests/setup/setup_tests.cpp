@@ -12,9 +12,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "handles.h"
 #include "messages.h"
 #include "process.h"
-#include "resource.h"
+#include "vorntray/resource.h"
 #include "savedmode.h"
 #include "standin.h"
 #include "trayharness.h"
@@ -107,31 +108,27 @@ RegistryValue ReadValue(const char* key, const char* name)
 
 bool KeyExists(const char* key)
 {
-    HKEY handle;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(handle);
-    return true;
+    unique_hkey handle;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
 }
 
 // The Run values that start some VornTray.exe, by name.
 std::vector<std::string> RunEntriesForVornTray()
 {
     std::vector<std::string> names;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return names;
     char name[256];
     BYTE data[1024];
     for (DWORD i = 0;; ++i) {
         DWORD nameSize = sizeof(name), dataSize = sizeof(data) - 1, type = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+        if (RegEnumValueA(key.get(), i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
             break;
         data[dataSize] = 0;
         if (strstr(reinterpret_cast<char*>(data), "VornTray.exe"))
             names.push_back(name);
     }
-    RegCloseKey(key);
     return names;
 }
 
@@ -169,13 +166,12 @@ std::string ImagePath(HANDLE process)
 DWORD ParentOf(DWORD processId)
 {
     DWORD parent = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
         if (entry.th32ProcessID == processId)
             parent = entry.th32ParentProcessID;
-    CloseHandle(snapshot);
     return parent;
 }
 
@@ -183,25 +179,24 @@ DWORD ParentOf(DWORD processId)
 std::vector<DWORD> ChildrenOf(DWORD processId)
 {
     std::vector<DWORD> children;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
         if (entry.th32ParentProcessID == processId)
             children.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
     return children;
 }
 
 bool ProcessRunning(const char* imageName)
 {
     bool found = false;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+    for (BOOL more = Process32First(snapshot.get(), &entry); more && !found;
+         more = Process32Next(snapshot.get(), &entry))
         found = lstrcmpiA(entry.szExeFile, imageName) == 0;
-    CloseHandle(snapshot);
     return found;
 }
 
@@ -215,12 +210,11 @@ bool VisibleDialogExists()
 void CloseVornTrays()
 {
     for (HWND window : VornTrayWindows()) {
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(window));
+        unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(window)));
         PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
-        if (process) {
-            PumpUntil([&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, kTimeoutMs);
-            CloseHandle(process);
-        }
+        if (process)
+            PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kTimeoutMs,
+                      process.get());
     }
 }
 
@@ -285,12 +279,11 @@ SetupRun Uninstall(const std::string& extraArguments)
     children.insert(children.end(), late.begin(), late.end());
     run.exitCode = uninstaller.Wait(0);
     for (DWORD child : children) {
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child);
+        unique_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child));
         if (!process)
             continue;
-        PumpUntil([&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, kRunTimeoutMs);
-        GetExitCodeProcess(process, &run.exitCode);
-        CloseHandle(process);
+        PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kRunTimeoutMs, process.get());
+        GetExitCodeProcess(process.get(), &run.exitCode);
     }
     run.elapsedMs = GetTickCount() - start;
     printf("uninstall%s: exit code %lu after %lu ms\n", extraArguments.c_str(), run.exitCode, run.elapsedMs);
@@ -358,13 +351,12 @@ protected:
             ADD_FAILURE() << "VornTray is not running";
             return nullptr;
         }
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(tray));
-        EXPECT_EQ(ImagePath(process), dir + "\\VornTray.exe");
+        unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(tray)));
+        EXPECT_EQ(ImagePath(process.get()), dir + "\\VornTray.exe");
         // Wine gives every process the full administrator token, the test's own included, so an
         // un-elevated VornTray cannot be told apart here; what shows is that setup handed the start
         // to the shell instead of starting VornTray itself with its own token.
         EXPECT_NE(ParentOf(ProcessOf(tray)), run.processId) << "VornTray started by setup itself";
-        CloseHandle(process);
         EXPECT_TRUE(PumpUntil([&] { return IconInNotificationArea(tray); }, kTimeoutMs)) << "no icon";
         return tray;
     }
@@ -378,7 +370,7 @@ protected:
         EXPECT_TRUE(VornTrayWindows().empty());
     }
 
-    AcpiServerStandIn m_server;
+    AcpiServerStandIn m_server{ACPISERVER_EXE};
 };
 
 TEST_F(Setup, SilentInstallPlacesEverythingRunsInstallZelAndStartsVornTray)
@@ -397,10 +389,10 @@ TEST_F(Setup, SilentUpgradeClosesVornTrayKeepsTheSavedModeAndStartsItAgain)
     ASSERT_EQ(Install().exitCode, 0u);
     HWND first = WaitForVornTray();
     ASSERT_NE(first, nullptr);
-    HANDLE firstProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(first));
-    ASSERT_NE(firstProcess, nullptr);
+    unique_handle firstProcess(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(first)));
+    ASSERT_TRUE(firstProcess);
     // The user's choice, made through VornTray itself once its start, which saves the default, is over.
-    ASSERT_TRUE(PumpUntil([&] { return WaitForInputIdle(firstProcess, 0) == 0; }, kTimeoutMs));
+    ASSERT_TRUE(PumpUntil([&] { return WaitForInputIdle(firstProcess.get(), 0) == 0; }, kTimeoutMs));
     ASSERT_TRUE(SendMessageTimeoutA(first, WM_COMMAND, IDM_LCD_800X600, 0, SMTO_NORMAL, kTimeoutMs, nullptr));
     ExpectStoredDword("DispHeight", 600);
 
@@ -408,10 +400,9 @@ TEST_F(Setup, SilentUpgradeClosesVornTrayKeepsTheSavedModeAndStartsItAgain)
     ASSERT_EQ(upgrade.exitCode, 0u);
     // Ended by its own WM_CLOSE handling, which returns 0; a kill leaves another code.
     DWORD exitCode = STILL_ACTIVE;
-    EXPECT_EQ(WaitForSingleObject(firstProcess, 0), WAIT_OBJECT_0);
-    GetExitCodeProcess(firstProcess, &exitCode);
+    EXPECT_EQ(WaitForSingleObject(firstProcess.get(), 0), WAIT_OBJECT_0);
+    GetExitCodeProcess(firstProcess.get(), &exitCode);
     EXPECT_EQ(exitCode, 0u);
-    CloseHandle(firstProcess);
 
     HWND second = ExpectInstalled(upgrade);
     EXPECT_NE(second, first);
@@ -463,14 +454,15 @@ TEST_P(SilentUninstall, RemovesWhatSetupMadeAndNothingElse)
     ASSERT_EQ(Install().exitCode, 0u);
     HWND tray = WaitForVornTray();
     ASSERT_NE(tray, nullptr);
-    HANDLE trayProcess = OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(tray));
+    unique_handle trayProcess(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(tray)));
     // Neighbours setup did not make: a key beside the saved mode, a folder beside the programs, a
     // Run value of another program.
-    HKEY neighbour;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNeighbourKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &neighbour,
-                              nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(neighbour, "Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>("yes"), 4), ERROR_SUCCESS);
-    RegCloseKey(neighbour);
+    unique_hkey neighbour;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNeighbourKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              neighbour.put(), nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(neighbour.get(), "Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>("yes"), 4),
+              ERROR_SUCCESS);
+    neighbour.reset();
     const std::string neighbourDir = ProgramFiles() + "\\Vorn\\Neighbour";
     ASSERT_TRUE(CreateDirectoryA(neighbourDir.c_str(), nullptr));
     std::ofstream(neighbourDir + "\\kept.txt") << "kept";
@@ -479,8 +471,7 @@ TEST_P(SilentUninstall, RemovesWhatSetupMadeAndNothingElse)
 
     SetupRun run = Uninstall(row.extraArguments);
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(WaitForSingleObject(trayProcess, 0), WAIT_OBJECT_0) << "VornTray still runs";
-    CloseHandle(trayProcess);
+    EXPECT_EQ(WaitForSingleObject(trayProcess.get(), 0), WAIT_OBJECT_0) << "VornTray still runs";
     EXPECT_TRUE(VornTrayWindows().empty());
     EXPECT_FALSE(Exists(InstallDir()));
     EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
@@ -511,30 +502,28 @@ class ReadOnlyKey
 public:
     explicit ReadOnlyKey(const char* path)
     {
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, &m_key) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, m_key.put()) != ERROR_SUCCESS)
             return;
         DWORD size = 0;
-        RegGetKeySecurity(m_key, DACL_SECURITY_INFORMATION, nullptr, &size);
+        RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
         m_saved.resize(size);
         PSECURITY_DESCRIPTOR readOnly = nullptr;
-        m_made = RegGetKeySecurity(m_key, DACL_SECURITY_INFORMATION, m_saved.data(), &size) == ERROR_SUCCESS &&
+        m_made = RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_saved.data(), &size) == ERROR_SUCCESS &&
                  ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
                                                                       nullptr) &&
-                 RegSetKeySecurity(m_key, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+                 RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
         LocalFree(readOnly);
     }
     ~ReadOnlyKey()
     {
         if (m_made) {
-            EXPECT_EQ(RegSetKeySecurity(m_key, DACL_SECURITY_INFORMATION, m_saved.data()), ERROR_SUCCESS);
+            EXPECT_EQ(RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_saved.data()), ERROR_SUCCESS);
         }
-        if (m_key)
-            RegCloseKey(m_key);
     }
     bool Made() const { return m_made; }
 
 private:
-    HKEY m_key = nullptr;
+    unique_hkey m_key;
     std::vector<BYTE> m_saved;
     bool m_made = false;
 };
@@ -601,15 +590,11 @@ TEST_P(CutShortSetup, IsRefusedByTheIntegrityCheckAndInstallsNothing)
     ChildProcess setup;
     ASSERT_TRUE(setup.Start("\"" + cut + "\" " + row.arguments));
     if (row.interactive) {
-        HWND box = nullptr;
-        ASSERT_TRUE(PumpUntil([&] {
-            box = FindProcessWindow("#32770", setup.Id());
-            return box && IsWindowVisible(box);
-        }, kTimeoutMs)) << "no message box";
-        char text[512] = {};
-        GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
-        EXPECT_NE(std::string(text).find("Installer integrity check has failed"), std::string::npos) << text;
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        HWND box = WaitForMessageBox(setup.Id(), kTimeoutMs);
+        ASSERT_NE(box, nullptr) << "no message box";
+        std::wstring text = MessageBoxText(box);
+        EXPECT_NE(text.find(L"Installer integrity check has failed"), std::wstring::npos) << text;
+        PressOk(box);
     }
     EXPECT_EQ(setup.Wait(kRunTimeoutMs), 2u);
     DeleteFileA(cut.c_str());

@@ -7,17 +7,18 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "handles.h"
 #include "messages.h"
 #include "process.h"
+#include "shellicon.h"
 #include "systemtray.h"
 #include "textfield.h"
+#include "trayprobe.h"
 
 namespace {
 
-constexpr UINT kCallback = WM_APP + 10;
-constexpr UINT kTrayMenu = 130;
-constexpr UINT kMenuWithoutPopup = 140;
-constexpr UINT kMissingMenu = 150;
+// VornTray's menu, which trayprobe.rc copies under the same identifier.
+constexpr UINT kTrayMenu = IDR_TRAYMENU;
 
 // Opens up the component's state and records what reaches its virtual operations.
 class TrayProbe : public CSystemTray
@@ -53,7 +54,7 @@ public:
     BOOL Add(HWND owner, UINT identifier, BOOL startHidden = FALSE, LPCSTR tooltip = "Vorn ZelPC Utility",
              LPCSTR balloonText = nullptr, LPCSTR balloonTitle = nullptr)
     {
-        return AddToTray(GetModuleHandleA(nullptr), owner, kCallback, tooltip, LoadIconA(nullptr, IDI_APPLICATION),
+        return AddToTray(GetModuleHandleA(nullptr), owner, kTrayCallback, tooltip, LoadIconA(nullptr, IDI_APPLICATION),
                          identifier, startHidden, balloonText, balloonTitle, NIIF_INFO, 10);
     }
 
@@ -68,27 +69,6 @@ private:
         EndMenu();
     }
 };
-
-NOTIFYICONDATAA IconKey(HWND window, UINT identifier)
-{
-    NOTIFYICONDATAA data = {};
-    data.cbSize = sizeof(data);
-    data.hWnd = window;
-    data.uID = identifier;
-    return data;
-}
-
-bool IconInShell(HWND window, UINT identifier)
-{
-    NOTIFYICONDATAA data = IconKey(window, identifier);
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
-}
-
-void ShellForgetsIcon(HWND window, UINT identifier)
-{
-    NOTIFYICONDATAA data = IconKey(window, identifier);
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
-}
 
 // A top-level window that stands for the program's main window and records what is posted to it.
 class OwnerWindow
@@ -237,7 +217,7 @@ int PrintAddResult(const VersionCase& row)
            result != FALSE, tray.m_trayAvailable, tray.m_win2000Shell, tray.m_notifyWindow != nullptr,
            tray.m_iconHidden, tray.m_iconAbsent, tray.m_addPending, tray.m_addFlags, data.uFlags, data.dwState,
            data.dwStateMask, data.szInfo, data.szInfoTitle, data.uTimeout, data.dwInfoFlags,
-           IconInShell(owner.window, identifier), LOBYTE(LOWORD(GetVersion())));
+           IconInNotificationArea(owner.window, identifier), LOBYTE(LOWORD(GetVersion())));
     fflush(stdout);
     return 0;
 }
@@ -266,12 +246,12 @@ std::string RunAsVersion(const char* version, const std::string& arguments, DWOR
     std::string copy = std::string(tempPath) + name;
     EXPECT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE));
 
-    HKEY key;
+    unique_hkey key;
     std::string keyPath = "Software\\Wine\\AppDefaults\\" + name;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
                               nullptr), ERROR_SUCCESS);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), lstrlenA(version) + 1);
-    RegCloseKey(key);
+    RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), lstrlenA(version) + 1);
+    key.reset();
     return RunAndCapture("\"" + copy + "\" " + arguments, exitCode);
 }
 
@@ -339,7 +319,7 @@ TEST_P(Callback, OpensTheMenuPostsTheDefaultCommandOrIgnores)
 
     std::vector<UINT> expectedItems;
     if (row.menuShown)
-        expectedItems = {104, 32773, 105};
+        expectedItems = {IDM_LCD_800X480, IDM_LCD_800X600, IDM_EXIT};
     EXPECT_EQ(tray.preparedItems, expectedItems);
     if (row.menuShown) {
         EXPECT_FALSE(IsMenu(tray.preparedPopup)) << "the menu was not destroyed after use";
@@ -359,8 +339,8 @@ TEST_P(Callback, OpensTheMenuPostsTheDefaultCommandOrIgnores)
 INSTANTIATE_TEST_SUITE_P(Table, Callback, ::testing::Values(
     CallbackCase{"right_button_up_menu", false, WM_RBUTTONUP, 1, true, 0},
     CallbackCase{"left_button_up_menu", false, WM_LBUTTONUP, 1, true, 0},
-    CallbackCase{"double_click_first_item", false, WM_LBUTTONDBLCLK, 1, false, 104},
-    CallbackCase{"high_word_ignored", false, MAKELPARAM(WM_LBUTTONDBLCLK, 0x77), 1, false, 104},
+    CallbackCase{"double_click_first_item", false, WM_LBUTTONDBLCLK, 1, false, IDM_LCD_800X480},
+    CallbackCase{"high_word_ignored", false, MAKELPARAM(WM_LBUTTONDBLCLK, 0x77), 1, false, IDM_LCD_800X480},
     CallbackCase{"mouse_move", false, WM_MOUSEMOVE, 1, false, 0},
     CallbackCase{"right_button_down", false, WM_RBUTTONDOWN, 1, false, 0},
     CallbackCase{"other_icon_double_click", true, WM_LBUTTONDBLCLK, 0, false, 0},
@@ -410,17 +390,17 @@ TEST_P(DefaultCommand, FollowsTheDefaultItemAndTheMenuResource)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DefaultCommand, ::testing::Values(
-    DefaultItemCase{"second_position", kTrayMenu, TRUE, 1, 1, true, 32773},
-    DefaultItemCase{"command_itself", kTrayMenu, FALSE, 105, 1, true, 105},
-    DefaultItemCase{"command_without_menu_resource", kMissingMenu, FALSE, 105, 1, true, 105},
+    DefaultItemCase{"second_position", kTrayMenu, TRUE, 1, 1, true, IDM_LCD_800X600},
+    DefaultItemCase{"command_itself", kTrayMenu, FALSE, IDM_EXIT, 1, true, IDM_EXIT},
+    DefaultItemCase{"command_without_menu_resource", IDR_MISSING_MENU, FALSE, IDM_EXIT, 1, true, IDM_EXIT},
     DefaultItemCase{"position_without_item", kTrayMenu, TRUE, 7, 1, true, 0xFFFFFFFF},
-    DefaultItemCase{"missing_menu_resource", kMissingMenu, TRUE, 0, 0, false, 0},
-    DefaultItemCase{"menu_without_popup", kMenuWithoutPopup, TRUE, 0, 0, false, 0}),
+    DefaultItemCase{"missing_menu_resource", IDR_MISSING_MENU, TRUE, 0, 0, false, 0},
+    DefaultItemCase{"menu_without_popup", IDR_MENU_WITHOUT_POPUP, TRUE, 0, 0, false, 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(HandleTrayMessage, MenuThatCannotBeShownReturnsZero)
 {
-    for (UINT menu : {kMissingMenu, kMenuWithoutPopup}) {
+    for (UINT menu : {IDR_MISSING_MENU, IDR_MENU_WITHOUT_POPUP}) {
         OwnerWindow owner;
         TrayProbe tray;
         ASSERT_TRUE(tray.Add(owner.window, NextIdentifier()));
@@ -446,8 +426,8 @@ TEST(NotifyWindow, IsTheIconWindowWithoutOwnerAndRoutesItsCallbacks)
     EXPECT_STREQ(className, "TrayIconClass");
     EXPECT_FALSE(IsWindowVisible(tray.m_notifyWindow));
 
-    EXPECT_EQ(SendMessageA(tray.m_notifyWindow, kCallback, identifier, WM_MOUSEMOVE), 1);
-    EXPECT_EQ(SendMessageA(tray.m_notifyWindow, kCallback, identifier + 1, WM_MOUSEMOVE), 0);
+    EXPECT_EQ(SendMessageA(tray.m_notifyWindow, kTrayCallback, identifier, WM_MOUSEMOVE), 1);
+    EXPECT_EQ(SendMessageA(tray.m_notifyWindow, kTrayCallback, identifier + 1, WM_MOUSEMOVE), 0);
     EXPECT_EQ(tray.callbacksRouted, 2);
 }
 
@@ -457,11 +437,15 @@ TEST(NotifyWindow, SecondObjectTakesOverTheRouting)
     ASSERT_TRUE(first.Add(nullptr, NextIdentifier()));
     {
         TrayProbe second;
-        SendMessageA(first.m_notifyWindow, kCallback, first.m_iconData.uID, WM_MOUSEMOVE);
+        ASSERT_TRUE(second.Add(nullptr, NextIdentifier()));
+        ASSERT_NE(second.m_notifyWindow, first.m_notifyWindow);
+        EXPECT_EQ(SendMessageA(second.m_notifyWindow, kTrayCallback, second.m_iconData.uID, WM_MOUSEMOVE), 1);
+        EXPECT_EQ(second.callbacksRouted, 1) << "the second object's window does not reach it";
+        EXPECT_EQ(SendMessageA(first.m_notifyWindow, kTrayCallback, first.m_iconData.uID, WM_MOUSEMOVE), 0);
         EXPECT_EQ(first.callbacksRouted, 0) << "the first object's window is served by the default procedure";
-        EXPECT_EQ(second.callbacksRouted, 0);
+        EXPECT_EQ(second.callbacksRouted, 1) << "a callback to the first object's window reached the second";
     }
-    // The second object never added an icon: destroying it left the first one's window alone.
+    // Destroying the second object destroyed its own window and left the first one's alone.
     EXPECT_TRUE(IsWindow(first.m_notifyWindow));
 }
 
@@ -503,13 +487,13 @@ TEST_P(ReAdd, OnlyWhilePendingAndNotHidden)
     TrayProbe tray;
     UINT identifier = NextIdentifier();
     ASSERT_TRUE(tray.Add(owner.window, identifier));
-    ShellForgetsIcon(owner.window, identifier);
+    ASSERT_TRUE(ShellForgetsIcon(owner.window, identifier));
     tray.m_iconHidden = row.iconHidden;
     tray.m_addPending = row.addPending;
     UINT message = row.message ? row.message : RegisterWindowMessageA("TaskbarCreated");
 
     EXPECT_EQ(SendMessageA(tray.m_notifyWindow, message, row.wParam, 0), 0);
-    EXPECT_EQ(IconInShell(owner.window, identifier), row.expectBack);
+    EXPECT_EQ(IconInNotificationArea(owner.window, identifier), row.expectBack);
     if (row.expectBack) {
         EXPECT_FALSE(tray.m_iconHidden);
         EXPECT_TRUE(tray.m_addPending);
@@ -536,9 +520,9 @@ TEST(ReAdd, KeepsGoingWhenTheIconWasStillThere)
     EXPECT_TRUE(tray.m_addPending);
     EXPECT_EQ(tray.m_iconAbsent, FALSE);
     // So the next restart of the shell still brings it back.
-    ShellForgetsIcon(owner.window, identifier);
+    ASSERT_TRUE(ShellForgetsIcon(owner.window, identifier));
     SendMessageA(tray.m_notifyWindow, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    EXPECT_TRUE(IconInShell(owner.window, identifier));
+    EXPECT_TRUE(IconInNotificationArea(owner.window, identifier));
 }
 
 TEST(ReAdd, CarriesNoBalloonAgain)
@@ -547,9 +531,9 @@ TEST(ReAdd, CarriesNoBalloonAgain)
     TrayProbe tray;
     UINT identifier = NextIdentifier();
     ASSERT_TRUE(tray.Add(owner.window, identifier, FALSE, "tip", "Panel switched", "VornTray"));
-    ShellForgetsIcon(owner.window, identifier);
+    ASSERT_TRUE(ShellForgetsIcon(owner.window, identifier));
     SendMessageA(tray.m_notifyWindow, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    EXPECT_TRUE(IconInShell(owner.window, identifier));
+    EXPECT_TRUE(IconInNotificationArea(owner.window, identifier));
     EXPECT_EQ(tray.m_iconData.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO));
     EXPECT_STREQ(tray.m_iconData.szInfo, "");
 }

@@ -9,36 +9,12 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include <psapi.h>
+#include "observe.h"
 #include "savedmode.h"
 #include "stress.h"
 #include "trayharness.h"
 
 namespace {
-
-// The kernel handles a process holds. Wine reports no handle count for another process, so every
-// handle value is tried: a duplicate succeeds exactly for an open handle.
-int OpenHandles(HANDLE process)
-{
-    int open = 0;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
-        HANDLE copy = nullptr;
-        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
-                            DUPLICATE_SAME_ACCESS)) {
-            CloseHandle(copy);
-            ++open;
-        }
-    }
-    return open;
-}
-
-SIZE_T PrivateBytes(HANDLE process)
-{
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(process, &counters, sizeof(counters));
-    return counters.PagefileUsage;
-}
 
 int CountWindowsOfClass(const char* className)
 {
@@ -73,7 +49,7 @@ protected:
 
     void OpenAndCloseMenu()
     {
-        TrayCallback(kIconId, WM_RBUTTONUP);
+        TrayCallback(kTrayIconId, WM_RBUTTONUP);
         HWND menu = nullptr;
         ASSERT_TRUE(PumpUntil([&] {
             menu = FindProcessWindow("#32768", m_tray.Id());
@@ -124,7 +100,7 @@ TEST_F(Hostile, RandomMessagesToBothWindowsChangeOnlyWhatTheyMayChange)
             static const UINT mice[] = {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP,
                                         WM_MBUTTONUP, WM_CONTEXTMENU, 0x0400, 0xFFFF};
             message = kTrayCallback;
-            wParam = any(4) ? kIconId : random();
+            wParam = any(4) ? kTrayIconId : random();
             lParam = MAKELPARAM(mice[any(sizeof(mice) / sizeof(mice[0]))], random());
             if (any(80) == 0) {
                 lParam = WM_LBUTTONDBLCLK;
@@ -193,9 +169,11 @@ TEST_F(Hostile, CopiesStartedTogetherLeaveExactlyOne)
     int started = 0, exitedZero = 0, survivors = 0;
     for (int round = 0; round < rounds; ++round) {
         std::vector<std::unique_ptr<ChildProcess>> children;
+        StartOptions suspended;
+        suspended.creationFlags = CREATE_SUSPENDED;
         for (int i = 0; i < copies; ++i) {
             children.emplace_back(new ChildProcess);
-            ASSERT_TRUE(children.back()->Start(ToWindowsPath(VORNTRAY_EXE), false, CREATE_SUSPENDED));
+            ASSERT_TRUE(children.back()->Start(ToWindowsPath(VORNTRAY_EXE), suspended));
         }
         for (auto& child : children)
             ResumeThread(child->MainThread());
@@ -235,20 +213,26 @@ TEST_F(Hostile, ShellRestartingAgainAndAgainKeepsTheIcon)
     const int restarts = StressCount(10, 300);
     StoreMode(1024, 768);
     Start();
-    int back = 0;
+    int forgotten = 0, back = 0, workAreaChanges = 0;
     for (int i = 0; i < restarts; ++i) {
-        if (i % 3 == 0)
-            BroadcastWorkAreaChange();
-        ShellForgetsIcon(m_main);
-        if (i % 5 == 0)
-            BroadcastWorkAreaChange();
-        BroadcastTaskbarCreated();
+        if (i % 3 == 0) {
+            BroadcastWorkAreaChange(kTimeoutMs);
+            ++workAreaChanges;
+        }
+        forgotten += ShellForgetsIcon(m_main);
+        if (i % 5 == 0) {
+            BroadcastWorkAreaChange(kTimeoutMs);
+            ++workAreaChanges;
+        }
+        BroadcastTaskbarCreated(kTimeoutMs);
         back += IconInNotificationArea(m_main);
     }
+    // Each restart found the icon there to forget: it came back after the one before.
+    EXPECT_EQ(forgotten, restarts);
     EXPECT_EQ(back, restarts);
     EXPECT_TRUE(IconInNotificationArea(m_main));
-    printf("shell restarts: %d tried, icon back after %d, work-area changes in between: %d\n", restarts, back,
-           (restarts + 2) / 3 + (restarts + 4) / 5);
+    printf("shell restarts: %d tried, icon forgotten %d times and back after %d, work-area changes in between: "
+           "%d\n", restarts, forgotten, back, workAreaChanges);
 }
 
 TEST_F(Hostile, RefusedModeChangeBroadcastsNothingButRecordsTheChoice)
@@ -269,12 +253,12 @@ TEST_F(Hostile, RefusedModeChangeBroadcastsNothingButRecordsTheChoice)
 
 // Handles that this process gains from panel-mode changes of its own: Wine's mode change keeps a few
 // handles open every time, whoever calls it.
-int PlatformHandlesPerChanges(int changes)
+long PlatformHandlesPerChanges(int changes)
 {
     DISPLAY_DEVICEA device = {};
     device.cb = sizeof(device);
     EnumDisplayDevicesA(nullptr, 0, &device, 0);
-    const int before = OpenHandles(GetCurrentProcess());
+    const long before = CountHandles(GetCurrentProcess());
     for (int i = 0; i < changes; ++i) {
         DEVMODEA mode = {};
         mode.dmSize = sizeof(mode);
@@ -284,7 +268,7 @@ int PlatformHandlesPerChanges(int changes)
         mode.dmDisplayFrequency = 60;
         ChangeDisplaySettingsExA(device.DeviceName, &mode, nullptr, 0, nullptr);
     }
-    return OpenHandles(GetCurrentProcess()) - before;
+    return static_cast<long>(CountHandles(GetCurrentProcess())) - before;
 }
 
 TEST_F(Hostile, MenusSwitchesAndReAddsLeaveNoHandlesOrMemoryBehind)
@@ -292,7 +276,7 @@ TEST_F(Hostile, MenusSwitchesAndReAddsLeaveNoHandlesOrMemoryBehind)
     const int menus = StressCount(100, 2000);
     const int switches = StressCount(10, 200);
     const int reAdds = StressCount(100, 2000);
-    const int platformGrowth = PlatformHandlesPerChanges(switches);
+    const long platformGrowth = PlatformHandlesPerChanges(switches);
     SetDisplayMode(1024, 600);
     StoreMode(1024, 768);
     Start();
@@ -301,31 +285,32 @@ TEST_F(Hostile, MenusSwitchesAndReAddsLeaveNoHandlesOrMemoryBehind)
     OpenAndCloseMenu();
     Command(IDM_LCD_800X600);
     Command(IDM_LCD_800X480);
-    BroadcastTaskbarCreated();
+    BroadcastTaskbarCreated(kTimeoutMs);
     ASSERT_TRUE(Drained());
     const SIZE_T bytesBefore = PrivateBytes(process);
-    int handles[4] = {OpenHandles(process)};
+    long handles[4] = {static_cast<long>(CountHandles(process))};
 
     for (int i = 0; i < menus; ++i)
         OpenAndCloseMenu();
     ASSERT_TRUE(Drained());
-    handles[1] = OpenHandles(process);
+    handles[1] = CountHandles(process);
     // Mostly the work-area and taskbar messages of a shell that kept the icon; every tenth time the
     // shell really lost it (which costs Wine's shell two seconds).
     for (int i = 0; i < reAdds; ++i) {
-        if (i % 10 == 0)
-            ShellForgetsIcon(m_main);
+        if (i % 10 == 0) {
+            EXPECT_TRUE(ShellForgetsIcon(m_main)) << "re-add " << i;
+        }
         if (i % 2)
-            BroadcastWorkAreaChange();
+            BroadcastWorkAreaChange(kTimeoutMs);
         else
-            BroadcastTaskbarCreated();
+            BroadcastTaskbarCreated(kTimeoutMs);
     }
     ASSERT_TRUE(Drained());
-    handles[2] = OpenHandles(process);
+    handles[2] = CountHandles(process);
     for (int i = 0; i < switches; ++i)
         Command(i % 2 ? IDM_LCD_800X480 : IDM_LCD_800X600);
     ASSERT_TRUE(Drained());
-    handles[3] = OpenHandles(process);
+    handles[3] = CountHandles(process);
     const SIZE_T bytesAfter = PrivateBytes(process);
 
     EXPECT_GT(handles[0], 0) << "no handle seen: the count does not work";
@@ -335,8 +320,8 @@ TEST_F(Hostile, MenusSwitchesAndReAddsLeaveNoHandlesOrMemoryBehind)
     // A leaked menu costs its items and its handle: thousands of them would show as megabytes.
     EXPECT_LT(bytesAfter, bytesBefore + 512 * 1024);
     EXPECT_TRUE(IconInNotificationArea(m_main));
-    printf("resources: kernel handles %d, after %d menus %d, after %d re-adds %d, after %d switches %d "
-           "(the platform keeps %d for as many changes of its own); private bytes %lu KiB -> %lu KiB; "
+    printf("resources: kernel handles %ld, after %d menus %ld, after %d re-adds %ld, after %d switches %ld "
+           "(the platform keeps %ld for as many changes of its own); private bytes %lu KiB -> %lu KiB; "
            "Wine counts no USER or GDI objects per process\n", handles[0], menus, handles[1], reAdds, handles[2],
            switches, handles[3], platformGrowth, static_cast<unsigned long>(bytesBefore / 1024),
            static_cast<unsigned long>(bytesAfter / 1024));
@@ -353,12 +338,12 @@ public:
         m_thread = std::thread([this] {
             m_window = CreateHiddenWindow("HungOnDisplayChange", WindowProc, nullptr);
             m_threadId = GetCurrentThreadId();
-            SetEvent(m_ready);
+            SetEvent(m_ready.get());
             MSG message;
             while (GetMessageA(&message, nullptr, 0, 0) > 0)
                 DispatchMessageA(&message);
         });
-        WaitForSingleObject(m_ready, INFINITE);
+        WaitForSingleObject(m_ready.get(), INFINITE);
     }
 
     ~HungWindow()
@@ -367,7 +352,6 @@ public:
         PostMessageA(m_window, WM_CLOSE, 0, 0);
         PostThreadMessageA(m_threadId, WM_QUIT, 0, 0);
         m_thread.join();
-        CloseHandle(m_ready);
     }
 
     static HANDLE s_release;
@@ -381,7 +365,7 @@ private:
     }
 
     std::thread m_thread;
-    HANDLE m_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    unique_handle m_ready{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     HWND m_window = nullptr;
     DWORD m_threadId = 0;
 };

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 #include "process.h"
-#include "resource.h"
+#include "vorntray/resource.h"
 
 namespace {
 

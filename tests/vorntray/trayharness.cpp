@@ -45,39 +45,6 @@ LPARAM PanelLParam(unsigned height)
     return 800 + height * 65536;
 }
 
-static NOTIFYICONDATAA IconKey(HWND owner)
-{
-    NOTIFYICONDATAA data = {};
-    data.cbSize = sizeof(data);
-    data.hWnd = owner;
-    data.uID = kIconId;
-    return data;
-}
-
-bool IconInNotificationArea(HWND owner)
-{
-    NOTIFYICONDATAA data = IconKey(owner);
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
-}
-
-void ShellForgetsIcon(HWND owner)
-{
-    NOTIFYICONDATAA data = IconKey(owner);
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
-}
-
-void BroadcastTaskbarCreated()
-{
-    SendMessageTimeoutA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG,
-                        kTimeoutMs, nullptr);
-}
-
-void BroadcastWorkAreaChange()
-{
-    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG, kTimeoutMs,
-                        nullptr);
-}
-
 void VornTray::SetUp()
 {
     RemoveSettings();
@@ -127,6 +94,14 @@ void VornTray::ExpectBroadcastsFor(const DisplayMode* switchedTo)
         EXPECT_EQ(broadcast.wParam, switchedTo->bitsPerPixel);
         EXPECT_EQ(broadcast.lParam, PanelLParam(switchedTo->height));
     }
+}
+
+bool VornTray::WaitForPanelChoice(unsigned height)
+{
+    return PumpUntil([height] {
+        DisplayMode mode = CurrentDisplayMode();
+        return mode.width == 800 && mode.height == height && ReadStored("DispHeight").data == DwordBytes(height);
+    }, kTimeoutMs);
 }
 
 bool VornTray::Responsive(HWND window, DWORD timeoutMs)

@@ -6,10 +6,8 @@
 #include <string>
 #include "messages.h"
 #include "process.h"
-#include "resource.h"
+#include "shellicon.h"
 
-constexpr UINT kTrayCallback = WM_APP + 10;
-constexpr UINT kIconId = IDR_TRAYMENU;
 inline const DWORD kTimeoutMs = MachineMs(15000);
 
 struct DisplayMode
@@ -26,13 +24,6 @@ void SetDisplayMode(unsigned width, unsigned height, unsigned frequency = 60);
 size_t PlatformBroadcastsPerChange();
 LPARAM PanelLParam(unsigned height);
 
-// A modify that changes nothing succeeds exactly when the shell has the icon.
-bool IconInNotificationArea(HWND owner);
-// What a restarting shell does to the icons it had: it forgets them.
-void ShellForgetsIcon(HWND owner);
-void BroadcastTaskbarCreated();
-void BroadcastWorkAreaChange();
-
 // A clean registry, the display at 1024 x 600, and one VornTray, ended by "Exit" after the test.
 class VornTray : public ::testing::Test
 {
@@ -47,6 +38,10 @@ protected:
     // The broadcasts seen since start: none, or the platform's own plus exactly one from VornTray,
     // each carrying the colour depth and the new mode.
     void ExpectBroadcastsFor(const DisplayMode* switchedTo);
+    // Waits until the display is at 800 x height and that choice is saved, handling this thread's
+    // messages meanwhile: VornTray saves the choice only after its broadcast, which reaches the
+    // listener here too.
+    bool WaitForPanelChoice(unsigned height);
     // Answers within the time-out: the program is alive and its loop runs.
     bool Responsive(HWND window, DWORD timeoutMs = kTimeoutMs);
 

@@ -8,7 +8,7 @@
 #include <vector>
 #include "messages.h"
 #include "process.h"
-#include "resource.h"
+#include "vorntray/resource.h"
 #include "savedmode.h"
 #include "trayharness.h"
 
@@ -75,7 +75,8 @@ TEST_F(VornTray, SavedModeThatIsAlreadyCurrentChangesNothing)
 }
 
 // Stored values of other types and sizes: four bytes of any type are a number, more count as missing
-// and are replaced by the default, fewer fill the low bytes.
+// and are replaced by the default, fewer fill the low bytes. The reader's table of every type and
+// size is in panelmode_tests; these rows show that the start applies what that reader returns.
 struct OddValueCase
 {
     const char* label;
@@ -113,14 +114,9 @@ TEST_P(OddStoredValue, IsReadAsStoredOrReplacedByTheDefault)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, OddStoredValue, ::testing::Values(
-    OddValueCase{"qword_width", "DispWidth", REG_QWORD, {0x20, 0x03, 0, 0, 0, 0, 0, 0}, "800x600", true},
     OddValueCase{"eight_byte_binary_height", "DispHeight", REG_BINARY, {0x58, 0x02, 0, 0, 0, 0, 0, 0}, "800x480", true},
-    OddValueCase{"two_byte_width", "DispWidth", REG_BINARY, {0x20, 0x03}, "800x600", false},
     OddValueCase{"two_byte_height", "DispHeight", REG_BINARY, {0x58, 0x02}, "800x600", false},
-    OddValueCase{"one_byte_width", "DispWidth", REG_BINARY, {0x20}, "1024x600", false},
-    OddValueCase{"four_byte_binary_width", "DispWidth", REG_BINARY, {0x20, 0x03, 0, 0}, "800x600", false},
-    OddValueCase{"big_endian_width", "DispWidth", REG_DWORD_BIG_ENDIAN, {0, 0, 0x03, 0x20}, "1024x600", false},
-    OddValueCase{"string_width", "DispWidth", REG_SZ, {'8', '0', '0', 0}, "1024x600", false}),
+    OddValueCase{"four_byte_binary_width", "DispWidth", REG_BINARY, {0x20, 0x03, 0, 0}, "800x600", false}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(VornTray, OnlyTheMissingValueIsWritten)
@@ -209,14 +205,6 @@ TEST_F(VornTray, UnknownCommandChangesNothing)
     EXPECT_TRUE(m_tray.Running());
 }
 
-TEST_F(VornTray, ExitEndsWithCodeZero)
-{
-    StoreMode(1024, 768);
-    Start();
-    PostMessageA(m_main, WM_COMMAND, IDM_EXIT, 0);
-    EXPECT_EQ(m_tray.Wait(kTimeoutMs), 0u);
-}
-
 // --- the tray icon: menu and double-click ---------------------------------------------------------------
 
 struct MenuCase
@@ -238,7 +226,7 @@ protected:
     // Opens the real menu with a button-up callback and chooses an item with the keyboard.
     void ChooseFromMenu(UINT mouseMessage, int downPresses)
     {
-        TrayCallback(kIconId, mouseMessage);
+        TrayCallback(kTrayIconId, mouseMessage);
         HWND menu = WaitForProcessWindow("#32768", m_tray.Id(), kTimeoutMs);
         ASSERT_NE(menu, nullptr) << "the menu did not open";
         for (int i = 0; i < downPresses; ++i)
@@ -259,7 +247,7 @@ TEST_P(PopupMenu, ChoosesEveryItem)
         return;
     }
     unsigned height = row.downPresses == 1 ? 480 : 600;
-    ASSERT_TRUE(PumpUntil([&] { return CurrentDisplayMode().height == height; }, kTimeoutMs));
+    ASSERT_TRUE(WaitForPanelChoice(height));
     ExpectStoredDword("DispWidth", 800);
     ExpectStoredDword("DispHeight", height);
 }
@@ -274,8 +262,8 @@ TEST_F(VornTray, DoubleClickActsAsTheFirstMenuItem)
 {
     StoreMode(1024, 768);
     Start();
-    TrayCallback(kIconId, WM_LBUTTONDBLCLK);
-    ASSERT_TRUE(PumpUntil([] { return CurrentDisplayMode().Text() == "800x480"; }, kTimeoutMs));
+    TrayCallback(kTrayIconId, WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitForPanelChoice(480));
     ExpectStoredDword("DispWidth", 800);
     ExpectStoredDword("DispHeight", 480);
 }
@@ -284,10 +272,10 @@ TEST_F(VornTray, CallbacksForAnotherIconOrMouseMessageDoNothing)
 {
     StoreMode(1024, 768);
     Start();
-    TrayCallback(kIconId + 1, WM_LBUTTONDBLCLK);
-    TrayCallback(kIconId + 1, WM_RBUTTONUP);
-    TrayCallback(kIconId, WM_MOUSEMOVE);
-    TrayCallback(kIconId, WM_RBUTTONDOWN);
+    TrayCallback(kTrayIconId + 1, WM_LBUTTONDBLCLK);
+    TrayCallback(kTrayIconId + 1, WM_RBUTTONUP);
+    TrayCallback(kTrayIconId, WM_MOUSEMOVE);
+    TrayCallback(kTrayIconId, WM_RBUTTONDOWN);
     ASSERT_TRUE(SendMessageTimeoutA(m_main, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, nullptr));
     PumpMessagesFor(500);
     HWND menu = FindProcessWindow("#32768", m_tray.Id());
@@ -326,15 +314,15 @@ TEST_P(ShellRestart, IconComesBackEveryTime)
         ++step;
         switch (event) {
         case ShellEvent::Restart:
-            ShellForgetsIcon(m_main);
+            ASSERT_TRUE(ShellForgetsIcon(m_main));
             ASSERT_FALSE(IconInNotificationArea(m_main));
-            BroadcastTaskbarCreated();
+            BroadcastTaskbarCreated(kTimeoutMs);
             break;
         case ShellEvent::WorkAreaChange:
-            BroadcastWorkAreaChange();
+            BroadcastWorkAreaChange(kTimeoutMs);
             break;
         case ShellEvent::TaskbarCreatedWhilePresent:
-            BroadcastTaskbarCreated();
+            BroadcastTaskbarCreated(kTimeoutMs);
             break;
         }
         EXPECT_TRUE(IconInNotificationArea(m_main)) << "icon missing after step " << step;

@@ -42,26 +42,12 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "record.h"
 
 namespace {
 
-const wchar_t kServerClassName[] = L"VORN ACPI SERVER CLASS";
 const wchar_t kClientClassName[] = L"INSTALLZEL";
-const wchar_t kRequestBlockName[] = L"926d2da0-c324-3ba9-cda7-5a4ab239b6de";
-const UINT WM_SERVER_REQUEST = WM_USER + 0x255;
 const BYTE kTailFill = 0xEE;
-
-struct Record
-{
-    UINT32 subject;
-    UINT32 count;
-    UINT32 argument;
-    UINT32 value;
-    UINT16 command;
-    UINT16 reserved;
-    UINT32 status;
-};
-static_assert(sizeof(Record) == 24, "the block holds one 24-byte record");
 
 struct Field
 {
@@ -70,10 +56,10 @@ struct Field
     size_t width;
 };
 const Field kFields[] = {
-    {L"subject", offsetof(Record, subject), 4}, {L"count", offsetof(Record, count), 4},
-    {L"argument", offsetof(Record, argument), 4}, {L"value", offsetof(Record, value), 4},
-    {L"command", offsetof(Record, command), 2}, {L"reserved", offsetof(Record, reserved), 2},
-    {L"status", offsetof(Record, status), 4},
+    {L"subject", offsetof(ServerRecord, subject), 4}, {L"count", offsetof(ServerRecord, count), 4},
+    {L"argument", offsetof(ServerRecord, argument), 4}, {L"value", offsetof(ServerRecord, value), 4},
+    {L"command", offsetof(ServerRecord, command), 2}, {L"reserved", offsetof(ServerRecord, reserved), 2},
+    {L"status", offsetof(ServerRecord, status), 4},
 };
 const size_t kFieldCount = sizeof(kFields) / sizeof(kFields[0]);
 const size_t kValueField = 3;
@@ -126,14 +112,14 @@ UINT_PTR RandomParam()
     return static_cast<UINT_PTR>((static_cast<UINT64>(Random()) << 32) | Random());
 }
 
-UINT32 FieldValue(const Record& record, const Field& field)
+UINT32 FieldValue(const ServerRecord& record, const Field& field)
 {
     UINT32 value = 0;
     memcpy(&value, reinterpret_cast<const BYTE*>(&record) + field.offset, field.width);
     return value;
 }
 
-void SetField(Record& record, const Field& field, UINT32 value)
+void SetField(ServerRecord& record, const Field& field, UINT32 value)
 {
     memcpy(reinterpret_cast<BYTE*>(&record) + field.offset, &value, field.width);
 }
@@ -154,7 +140,7 @@ std::string CodeText(UINT32 code)
 
 // How the client builds its requests: a query names QURY, a set carries 1 in count and argument
 // (its command is whatever the query's reply left), register and unregister say so in command.
-std::string RequestKind(const Record& request)
+std::string RequestKind(const ServerRecord& request)
 {
     if (CodeText(request.subject) == "QURY")
         return "query:" + CodeText(request.argument);
@@ -167,13 +153,14 @@ std::string RequestKind(const Record& request)
     return "unknown";
 }
 
-std::string Decode(const Record& record)
+std::string Decode(const ServerRecord& record)
 {
     std::string text;
     char part[64];
     for (const Field& field : kFields) {
         UINT32 value = FieldValue(record, field);
-        bool isCode = field.offset == offsetof(Record, subject) || field.offset == offsetof(Record, argument);
+        bool isCode =
+            field.offset == offsetof(ServerRecord, subject) || field.offset == offsetof(ServerRecord, argument);
         if (isCode && value > 0xFFFFFF)
             snprintf(part, sizeof(part), "%ls=%s ", field.name, CodeText(value).c_str());
         else
@@ -215,17 +202,11 @@ void LogNote(const std::string& note)
     LogLine(line + note);
 }
 
-void LogRecord(const char* what, const Record& record, const std::string& note)
+void LogRecord(const char* what, const ServerRecord& record, const std::string& note)
 {
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&record);
-    char line[128];
-    int length = snprintf(line, sizeof(line), "%8lu %-8s", GetTickCount() - g_startTick, what);
-    for (const Field& field : kFields) {
-        line[length++] = ' ';
-        for (size_t i = 0; i < field.width; ++i)
-            length += snprintf(line + length, sizeof(line) - length, "%02X", bytes[field.offset + i]);
-    }
-    LogLine(std::string(line) + "  " + note);
+    char line[32];
+    snprintf(line, sizeof(line), "%8lu %-8s ", GetTickCount() - g_startTick, what);
+    LogLine(line + FormatRecord(record) + "  " + note);
 }
 
 // "*" matches every request, "query:*" every query, "query:CAMS" that one.
@@ -262,9 +243,9 @@ std::string ReplyNote(const Reply& reply)
 
 // Random bytes in which every field is zero, small or anything, a third of the time each, so that
 // both ways of every decision the client makes on a reply come up.
-Record GarbageRecord()
+ServerRecord GarbageRecord()
 {
-    Record record;
+    ServerRecord record;
     for (const Field& field : kFields) {
         UINT32 kind = Random() % 3;
         SetField(record, field, kind == 0 ? 0 : kind == 1 ? 1 + Random() % 3 : Random());
@@ -283,7 +264,7 @@ struct Flipper
     HANDLE thread = nullptr;
     HANDLE started = nullptr;
     HANDLE block = nullptr;
-    Record* record = nullptr;
+    ServerRecord* record = nullptr;
     volatile LONG stop = 0;
     UINT32 value = 1;
     UINT32 status = 1;
@@ -341,8 +322,8 @@ void StartFlipping(UINT32 value, UINT32 status)
 {
     // A view of its own: the block outlives the request as long as the thread holds it.
     g_flipper.block = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kRequestBlockName);
-    g_flipper.record = g_flipper.block ? static_cast<Record*>(MapViewOfFile(g_flipper.block, FILE_MAP_ALL_ACCESS, 0,
-                                                                            0, sizeof(Record)))
+    g_flipper.record = g_flipper.block ? static_cast<ServerRecord*>(
+                                             MapViewOfFile(g_flipper.block, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ServerRecord)))
                                        : nullptr;
     if (!g_flipper.record) {
         LogNote("flip: the block cannot be used");
@@ -390,7 +371,7 @@ UINT RandomMessage()
     static const UINT kMeaningful[] = {
         WM_CREATE,   WM_DESTROY,        WM_NCCREATE,   WM_NCDESTROY,  WM_CLOSE,          WM_QUIT,
         WM_PAINT,    WM_QUERYENDSESSION, WM_ENDSESSION, WM_TIMER,      WM_SYSCOMMAND,     WM_SHOWWINDOW,
-        WM_ACTIVATEAPP, WM_SETTEXT,     WM_GETTEXT,    WM_COMMAND,    WM_SERVER_REQUEST, WM_USER,
+        WM_ACTIVATEAPP, WM_SETTEXT,     WM_GETTEXT,    WM_COMMAND,    kServerRequestMessage, WM_USER,
     };
     switch (Random() % 4) {
     case 0:
@@ -472,7 +453,7 @@ DWORD WINAPI RecreateThread(void* param)
         if (block && GetLastError() != ERROR_ALREADY_EXISTS) {
             // Only bytes no request covers: the client may be writing its next request already.
             if (BYTE* view = static_cast<BYTE*>(MapViewOfFile(block, FILE_MAP_ALL_ACCESS, 0, 0, size))) {
-                memset(view + sizeof(Record), kTailFill, size - sizeof(Record));
+                memset(view + sizeof(ServerRecord), kTailFill, size - sizeof(ServerRecord));
                 UnmapViewOfFile(view);
             }
             g_ownBlockSize = size;
@@ -509,23 +490,23 @@ void StartRecreating(DWORD size)
 // Once every request: the bytes of the stand-in's own block that lie beyond the record.
 void CheckOwnBlockTail()
 {
-    if (!g_ownBlock || g_ownBlockSize <= sizeof(Record))
+    if (!g_ownBlock || g_ownBlockSize <= sizeof(ServerRecord))
         return;
     BYTE* view = static_cast<BYTE*>(MapViewOfFile(g_ownBlock, FILE_MAP_ALL_ACCESS, 0, 0, g_ownBlockSize));
     if (!view)
         return;
     DWORD changed = 0;
-    for (DWORD i = sizeof(Record); i < g_ownBlockSize; ++i)
+    for (DWORD i = sizeof(ServerRecord); i < g_ownBlockSize; ++i)
         changed += view[i] != kTailFill;
     UnmapViewOfFile(view);
-    LogNote("block tail: " + std::to_string(changed) + " of " + std::to_string(g_ownBlockSize - sizeof(Record)) +
+    LogNote("block tail: " + std::to_string(changed) + " of " + std::to_string(g_ownBlockSize - sizeof(ServerRecord)) +
             " bytes beyond the record changed");
 }
 
 HWND CreateServerWindow()
 {
     // Top-level and hidden: the client finds it with FindWindow, which skips message-only windows.
-    return CreateWindowExW(0, kServerClassName, g_title, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+    return CreateWindowExW(0, kAcpiServerClassW, g_title, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                            GetModuleHandleW(nullptr), nullptr);
 }
 
@@ -561,7 +542,7 @@ void OnServerRequest(HWND window)
     StopFlipping();
     CheckOwnBlockTail();
     HANDLE block = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kRequestBlockName);
-    void* view = block ? MapViewOfFile(block, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Record)) : nullptr;
+    void* view = block ? MapViewOfFile(block, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ServerRecord)) : nullptr;
     if (!view) {
         char line[80];
         snprintf(line, sizeof(line), "%8lu request  (the block cannot be used: error %lu)", GetTickCount() - g_startTick,
@@ -572,7 +553,7 @@ void OnServerRequest(HWND window)
         return;
     }
 
-    Record request;
+    ServerRecord request;
     memcpy(&request, view, sizeof(request));
     std::string kind = RequestKind(request);
     std::string note = kind + "  " + Decode(request);
@@ -594,7 +575,7 @@ void OnServerRequest(HWND window)
     if (reply.hangMs)
         Sleep(reply.hangMs);
     if (!reply.untouched) {
-        Record answer = reply.garbage ? GarbageRecord() : request;
+        ServerRecord answer = reply.garbage ? GarbageRecord() : request;
         for (size_t i = 0; i < kFieldCount; ++i)
             if (reply.writes[i])
                 SetField(answer, kFields[i], reply.values[i]);
@@ -604,7 +585,7 @@ void OnServerRequest(HWND window)
         }
         memcpy(view, &answer, sizeof(answer));
     }
-    Record written;
+    ServerRecord written;
     memcpy(&written, view, sizeof(written));
     LogRecord("reply", written, Decode(written) + ReplyNote(reply));
 
@@ -620,7 +601,7 @@ void OnServerRequest(HWND window)
 LRESULT CALLBACK ServerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SERVER_REQUEST:
+    case kServerRequestMessage:
         OnServerRequest(window);
         return 0;
     case WM_DESTROY:
@@ -672,7 +653,7 @@ bool ParseReply(const wchar_t* text, Reply* reply)
             continue;
         }
         if (name == L"recreate") {
-            if (number < sizeof(Record))
+            if (number < sizeof(ServerRecord))
                 return false;
             reply->recreateSize = number;
             continue;
@@ -757,7 +738,7 @@ int wmain(int argc, wchar_t** argv)
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = ServerWindowProc;
     windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kServerClassName;
+    windowClass.lpszClassName = kAcpiServerClassW;
     RegisterClassW(&windowClass);
     if (!CreateServerWindow()) {
         fprintf(stderr, "acpiserver: cannot create the window\n");

@@ -2,13 +2,11 @@
 // icon and a message loop, built like the shipped programs; everything VornTray costs beyond this
 // is its own.
 #include <windows.h>
+#include "shellicon.h"
 
 namespace {
 
 const char kClassName[] = "VORNBASELINE";
-// VornTray's icon identifier and callback message, so that the bench checks both icons alike.
-const UINT kIconId = 130;
-const UINT WMAPP_TRAYCALLBACK = WM_APP + 10;
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -37,9 +35,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     NOTIFYICONDATAA icon = {};
     icon.cbSize = sizeof(icon);
     icon.hWnd = window;
-    icon.uID = kIconId;
+    // VornTray's identifier and callback message, so that the bench checks both icons alike.
+    icon.uID = kTrayIconId;
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    icon.uCallbackMessage = WMAPP_TRAYCALLBACK;
+    icon.uCallbackMessage = kTrayCallback;
     icon.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     lstrcpynA(icon.szTip, "Baseline", sizeof(icon.szTip));
     if (!Shell_NotifyIconA(NIM_ADD, &icon))

@@ -20,21 +20,20 @@
 #include <stdlib.h>
 #include <string.h>
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
+#include "messages.h"
 #include "observe.h"
+#include "process.h"
 #include "serverexchange.h"
+#include "shellicon.h"
+#include "standin.h"
 
 namespace {
 
 const DWORD kTimeoutMs = 20000;
 const char kVornTrayClass[] = "VORNTRAY";
 const char kBaselineClass[] = "VORNBASELINE";
-const char kServerClass[] = "VORN ACPI SERVER CLASS";
-const UINT kIconId = 130;
-const WPARAM kLcd800x480 = 104;
-const WPARAM kLcd800x600 = 32773;
 // Time for the messages a start or a switch leaves behind to be handled before memory is read.
 const DWORD kSettleMs = 500;
 
@@ -78,38 +77,6 @@ void Print(const char* figure, double value)
     fflush(stdout);
 }
 
-// Handles the messages sent to this thread's windows for ms milliseconds.
-void PumpFor(DWORD ms)
-{
-    double end = Now() + ms;
-    for (double left = ms; left > 0; left = end - Now()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-}
-
-struct WindowQuery
-{
-    const char* className;
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM param)
-{
-    auto* query = reinterpret_cast<WindowQuery*>(param);
-    char className[64] = {};
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    GetClassNameA(window, className, sizeof(className));
-    if (processId != query->processId || strcmp(className, query->className) != 0)
-        return TRUE;
-    query->found = window;
-    return FALSE;
-}
-
 // Wine's notification area is a window that is hidden when its last icon goes, and hiding a window
 // on a display without a window manager waits two seconds for one to answer; meanwhile the desktop
 // does not answer and no process can start. So every end of VornTray (which leaves its icon, for the
@@ -138,29 +105,14 @@ private:
 class Program
 {
 public:
-    Program() = default;
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-    ~Program()
-    {
-        if (m_info.hProcess && WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(m_info.hProcess, 1);
-        if (m_info.hProcess) {
-            CloseHandle(m_info.hProcess);
-            CloseHandle(m_info.hThread);
-        }
-    }
-
     // With toEntry the program runs under the debugger up to its entry point and is let go there.
     void Start(const std::string& commandLine, bool toEntry)
     {
         m_commandLine = commandLine;
-        std::string mutableLine = commandLine;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
+        StartOptions options;
+        options.creationFlags = toEntry ? DEBUG_ONLY_THIS_PROCESS : 0;
         startedAt = Now();
-        if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, toEntry ? DEBUG_ONLY_THIS_PROCESS : 0,
-                            nullptr, nullptr, &startup, &m_info))
+        if (!m_process.Start(commandLine, options))
             Fail("cannot start", commandLine);
         if (toEntry)
             RunToEntry();
@@ -172,8 +124,8 @@ public:
     {
         double end = Now() + kTimeoutMs;
         DWORD result;
-        while ((result = WaitForInputIdle(m_info.hProcess, pump ? 0 : kTimeoutMs)) == WAIT_TIMEOUT && Now() < end)
-            PumpFor(10);
+        while ((result = WaitForInputIdle(Handle(), pump ? 0 : kTimeoutMs)) == WAIT_TIMEOUT && Now() < end)
+            PumpMessagesFor(10);
         readyAt = Now();
         if (result != 0)
             Fail("the program never waited for input", m_commandLine);
@@ -182,41 +134,25 @@ public:
     // The program's top-level window of that class, waited for up to timeoutMs.
     HWND Window(const char* className, DWORD timeoutMs = 0)
     {
-        WindowQuery query = {className, m_info.dwProcessId, nullptr};
-        double end = Now() + timeoutMs;
-        while (EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query)) && Now() < end)
-            Sleep(10);
-        if (!query.found)
+        HWND window = timeoutMs ? WaitForProcessWindow(className, Id(), timeoutMs) : FindProcessWindow(className, Id());
+        if (!window)
             Fail("no window of class", className);
-        return query.found;
+        return window;
     }
 
-    // A modify that changes nothing succeeds exactly when the shell has the icon.
     void ExpectIcon(HWND owner)
     {
-        NOTIFYICONDATAA icon = {};
-        icon.cbSize = sizeof(icon);
-        icon.hWnd = owner;
-        icon.uID = kIconId;
-        if (!Shell_NotifyIconA(NIM_MODIFY, &icon))
+        if (!IconInNotificationArea(owner))
             Fail("the shell does not know the icon", m_commandLine);
     }
 
     // Waits for the end, serving this thread's windows meanwhile; returns the exit code.
     DWORD WaitExit()
     {
-        double end = Now() + kTimeoutMs;
-        while (WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT) {
-            if (Now() > end)
-                Fail("the program did not end", m_commandLine);
-            MsgWaitForMultipleObjects(1, &m_info.hProcess, FALSE, 100, QS_ALLINPUT);
-            MSG message;
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageA(&message);
-        }
+        DWORD exitCode = m_process.Wait(kTimeoutMs);
         exitedAt = Now();
-        DWORD exitCode = 1;
-        GetExitCodeProcess(m_info.hProcess, &exitCode);
+        if (exitCode == STILL_ACTIVE)
+            Fail("the program did not end", m_commandLine);
         return exitCode;
     }
 
@@ -227,8 +163,8 @@ public:
             Fail("the program ended with an error", m_commandLine);
     }
 
-    HANDLE Handle() const { return m_info.hProcess; }
-    DWORD Id() const { return m_info.dwProcessId; }
+    HANDLE Handle() const { return m_process.Handle(); }
+    DWORD Id() const { return m_process.Id(); }
 
     double startedAt = 0, entryAt = 0, readyAt = 0, exitedAt = 0;
     std::string token;
@@ -236,9 +172,9 @@ public:
 private:
     void WriteCode(void* address, BYTE byte)
     {
-        if (!WriteProcessMemory(m_info.hProcess, address, &byte, 1, nullptr))
+        if (!WriteProcessMemory(Handle(), address, &byte, 1, nullptr))
             Fail("cannot write the entry breakpoint", m_commandLine);
-        FlushInstructionCache(m_info.hProcess, address, 1);
+        FlushInstructionCache(Handle(), address, 1);
     }
 
     // A breakpoint instruction over the first byte of the entry point; when it is hit, the byte goes
@@ -258,7 +194,7 @@ private:
                 if (event.u.CreateProcessInfo.hFile)
                     CloseHandle(event.u.CreateProcessInfo.hFile);
                 entry = reinterpret_cast<void*>(event.u.CreateProcessInfo.lpStartAddress);
-                if (!ReadProcessMemory(m_info.hProcess, entry, &original, 1, nullptr))
+                if (!ReadProcessMemory(Handle(), entry, &original, 1, nullptr))
                     Fail("cannot read the entry point of", m_commandLine);
                 WriteCode(entry, 0xCC);
                 break;
@@ -274,13 +210,13 @@ private:
                     WriteCode(entry, original);
                     CONTEXT context = {};
                     context.ContextFlags = CONTEXT_CONTROL;
-                    GetThreadContext(m_info.hThread, &context);
+                    GetThreadContext(m_process.MainThread(), &context);
 #ifdef _WIN64
                     context.Rip = reinterpret_cast<DWORD64>(entry);
 #else
                     context.Eip = reinterpret_cast<DWORD>(entry);
 #endif
-                    SetThreadContext(m_info.hThread, &context);
+                    SetThreadContext(m_process.MainThread(), &context);
                     atEntry = true;
                 }
                 break;
@@ -292,14 +228,14 @@ private:
                 entryAt = Now();
             ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
             if (atEntry) {
-                if (!DebugActiveProcessStop(m_info.dwProcessId))
+                if (!DebugActiveProcessStop(Id()))
                     Fail("cannot let go of", m_commandLine);
                 return;
             }
         }
     }
 
-    PROCESS_INFORMATION m_info = {};
+    ChildProcess m_process;
     std::string m_commandLine;
 };
 
@@ -404,27 +340,6 @@ void MeasureIdle(int runs, DWORD seconds, const std::vector<TrayProgram>& trays)
     Print("idle.wakeups", Median(wakeups[0]), Median(wakeups[1]));
 }
 
-// A hidden top-level window of the bench that keeps the lParam of each WM_DISPLAYCHANGE it gets.
-std::vector<LPARAM> g_broadcasts;
-
-LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DISPLAYCHANGE)
-        g_broadcasts.push_back(lParam);
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-HWND CreateListener()
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = ListenerProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "FootprintListener";
-    RegisterClassA(&windowClass);
-    return CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                           windowClass.hInstance, nullptr);
-}
-
 double TimedCommand(HWND window, WPARAM command)
 {
     double start = Now();
@@ -455,10 +370,12 @@ double PlatformSwitch(DWORD height)
     return Now() - start;
 }
 
-void ExpectBroadcast(LPARAM expected, int n)
+void ExpectBroadcast(const DisplayChangeListener& listener, LPARAM expected, int n)
 {
-    if (std::find(g_broadcasts.begin(), g_broadcasts.end(), expected) == g_broadcasts.end())
-        Fail("a mode switch came without its broadcast", std::to_string(n));
+    for (const DisplayChangeListener::Broadcast& broadcast : listener.Seen())
+        if (broadcast.lParam == expected)
+            return;
+    Fail("a mode switch came without its broadcast", std::to_string(n));
 }
 
 // Both programs run side by side; VornTray switches the display COUNT times and the baseline gets
@@ -466,9 +383,7 @@ void ExpectBroadcast(LPARAM expected, int n)
 // the same changes itself and counts the handles they leave in its own process: what Wine keeps.
 void MeasureSwitch(int runs, int count, const std::vector<TrayProgram>& trays)
 {
-    HWND listener = CreateListener();
-    if (!listener)
-        Fail("cannot create the broadcast listener");
+    DisplayChangeListener listener;
     WarmUp(trays);
     std::vector<double> switchMs[2], residentStart[2], residentAfter[2], handlesStart[2], handlesAfter[2];
     // Handles after the first switch: a process's first mode change also opens what Wine keeps for
@@ -479,7 +394,7 @@ void MeasureSwitch(int runs, int count, const std::vector<TrayProgram>& trays)
         HWND windows[2];
         for (int i = 0; i < 2; ++i)
             windows[i] = StartTray(programs[i], trays[i], false, true);
-        PumpFor(kSettleMs);
+        PumpMessagesFor(kSettleMs);
         for (int i = 0; i < 2; ++i) {
             residentStart[i].push_back(ResidentBytes(programs[i].Handle()) / 1024.0);
             handlesStart[i].push_back(CountHandles(programs[i].Handle()));
@@ -487,15 +402,15 @@ void MeasureSwitch(int runs, int count, const std::vector<TrayProgram>& trays)
         for (int n = 0; n < count; ++n) {
             // From the saved 800 x 480 up to 800 x 600 and back, ending where it began.
             bool up = n % 2 == 0;
-            g_broadcasts.clear();
-            switchMs[0].push_back(TimedCommand(windows[0], up ? kLcd800x600 : kLcd800x480));
+            listener.Clear();
+            switchMs[0].push_back(TimedCommand(windows[0], up ? IDM_LCD_800X600 : IDM_LCD_800X480));
             // The broadcast is sent inside the command, so it has arrived when the command returns.
-            ExpectBroadcast(MAKELPARAM(800, up ? 600 : 480), n);
-            switchMs[1].push_back(TimedCommand(windows[1], up ? kLcd800x600 : kLcd800x480));
+            ExpectBroadcast(listener, MAKELPARAM(800, up ? 600 : 480), n);
+            switchMs[1].push_back(TimedCommand(windows[1], up ? IDM_LCD_800X600 : IDM_LCD_800X480));
             if (n == 0)
                 handlesFirst.push_back(CountHandles(programs[0].Handle()));
         }
-        PumpFor(kSettleMs);
+        PumpMessagesFor(kSettleMs);
         for (int i = 0; i < 2; ++i) {
             residentAfter[i].push_back(ResidentBytes(programs[i].Handle()) / 1024.0);
             handlesAfter[i].push_back(CountHandles(programs[i].Handle()));
@@ -505,15 +420,14 @@ void MeasureSwitch(int runs, int count, const std::vector<TrayProgram>& trays)
         DWORD platformFirst = 0;
         for (int n = 0; n < count; ++n) {
             bool up = n % 2 == 0;
-            g_broadcasts.clear();
+            listener.Clear();
             platformMs.push_back(PlatformSwitch(up ? 600 : 480));
-            ExpectBroadcast(MAKELPARAM(800, up ? 600 : 480), n);
+            ExpectBroadcast(listener, MAKELPARAM(800, up ? 600 : 480), n);
             if (n == 0)
                 platformFirst = CountHandles(GetCurrentProcess());
         }
         platformHandles.push_back(CountHandles(GetCurrentProcess()) - platformFirst);
     }
-    DestroyWindow(listener);
     Print("switch.ms", Median(switchMs[0]), Median(switchMs[1]));
     Print("resident.start.kib", Median(residentStart[0]), Median(residentStart[1]));
     Print("resident.switched.kib", Median(residentAfter[0]), Median(residentAfter[1]));
@@ -526,45 +440,27 @@ void MeasureSwitch(int runs, int count, const std::vector<TrayProgram>& trays)
 
 // --- InstallZel and the ACPI server stand-in --------------------------------------------------------
 
-// The stand-in, logging to a file of its own, so that the bench can count the requests it answered.
+// The stand-in, whose log tells the requests it answered; the bench's measurement fails without it.
 class StandIn
 {
 public:
-    explicit StandIn(const std::string& path)
+    explicit StandIn(const std::string& path) : m_server(path)
     {
-        char directory[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, directory);
-        m_log = std::string(directory) + "footprint-" + std::to_string(GetCurrentProcessId()) + ".log";
-        m_server.Start("\"" + path + "\" --log \"" + m_log + "\"", false);
-        // A console program: it never waits for input in the sense of WaitForInputIdle.
-        m_window = m_server.Window(kServerClass, kTimeoutMs);
-    }
-    ~StandIn()
-    {
-        m_server.Close(m_window);
-        DeleteFileA(m_log.c_str());
+        if (!m_server.Start())
+            Fail("the ACPI server stand-in did not start", path);
     }
 
-    // When each request logged so far came, in ms of the stand-in's clock: each line is
-    // "MS request BYTES...".
+    // When each request logged so far came, in ms.
     std::vector<double> RequestTimes() const
     {
-        std::ifstream log(m_log);
-        std::string line;
         std::vector<double> times;
-        while (std::getline(log, line)) {
-            char what[16] = {};
-            unsigned long ms = 0;
-            if (sscanf(line.c_str(), "%lu %15s", &ms, what) == 2 && strcmp(what, "request") == 0)
-                times.push_back(ms);
-        }
+        for (const LoggedRecord& request : m_server.Requests())
+            times.push_back(request.tick);
         return times;
     }
 
 private:
-    Program m_server;
-    HWND m_window = nullptr;
-    std::string m_log;
+    AcpiServerStandIn m_server;
 };
 
 struct ClientRun

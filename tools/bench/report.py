@@ -1,23 +1,32 @@
 #!/usr/bin/env python3
-"""Turns the bench's figures into the table scripts/bench prints and a small PNG chart.
+"""Turns the bench's figures into the table scripts/bench prints and a PNG chart.
 
     report.py RESULTS CHART.png [MORE_RESULTS ...]
 
 RESULTS holds lines "figure<TAB>program<TAB>baseline" (baseline "-" where there is none), written
 by footprint.exe and scripts/bench, and a line "build<TAB>how the programs ran<TAB>-". Each file
-gives its own tables, the sizes come from the first, the chart from the first. The chart shows the start and exchange times beside the
-baseline's; it is drawn with the standard library only: bars and a 5 x 7 pixel font in a bitmap,
-written as PNG with zlib.
+gives its own tables; the sizes and the chart come from the first. The chart shows the start and
+exchange times beside the baseline's, drawn with matplotlib.
 """
-import struct
+import re
 import sys
-import zlib
+from pathlib import Path
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402  (the backend is chosen first)
 
 KIB = 1024
-SIZE_LIMITS = {"VornTray": 64 * KIB, "InstallZel": 32 * KIB}
 START_RATIO_LIMIT = 1.2
 PAUSES_MS = 2200
 RUN_SLACK_MS = 50
+
+
+def size_limits():
+    """The shipped files' size limits, from the build's own check."""
+    check = Path(__file__).resolve().parents[2] / "cmake" / "check_size.cmake"
+    return {name: int(limit) for name, limit in re.findall(r"set\(limit_(\w+) (\d+)\)", check.read_text())}
 
 
 def read_results(path):
@@ -50,7 +59,7 @@ def table(f, sizes=True):
 
     if sizes:
         section("Size of the i686 build as it ships (dist/win32: stripped, resources included)")
-        for program, limit in SIZE_LIMITS.items():
+        for program, limit in size_limits().items():
             size, base = f[f"size.{program}"]
             row(f"{program}.exe", f"{int(size)} B = {size / KIB:.1f} KiB", f"{int(base)} B = {base / KIB:.1f} KiB",
                 f"<= {limit // KIB} KiB", verdict(size <= limit))
@@ -129,92 +138,32 @@ def format_table(rows):
 
 # --- the chart ---------------------------------------------------------------------------------------
 
-# 5 x 7 glyphs, one string of five pixels per row.
-FONT = {
-    "A": "01110 10001 10001 11111 10001 10001 10001", "B": "11110 10001 10001 11110 10001 10001 11110",
-    "C": "01110 10001 10000 10000 10000 10001 01110", "D": "11110 10001 10001 10001 10001 10001 11110",
-    "E": "11111 10000 10000 11110 10000 10000 11111", "F": "11111 10000 10000 11110 10000 10000 10000",
-    "G": "01110 10001 10000 10111 10001 10001 01111", "H": "10001 10001 10001 11111 10001 10001 10001",
-    "I": "01110 00100 00100 00100 00100 00100 01110", "J": "00111 00010 00010 00010 00010 10010 01100",
-    "K": "10001 10010 10100 11000 10100 10010 10001", "L": "10000 10000 10000 10000 10000 10000 11111",
-    "M": "10001 11011 10101 10101 10001 10001 10001", "N": "10001 10001 11001 10101 10011 10001 10001",
-    "O": "01110 10001 10001 10001 10001 10001 01110", "P": "11110 10001 10001 11110 10000 10000 10000",
-    "Q": "01110 10001 10001 10001 10101 10010 01101", "R": "11110 10001 10001 11110 10100 10010 10001",
-    "S": "01111 10000 10000 01110 00001 00001 11110", "T": "11111 00100 00100 00100 00100 00100 00100",
-    "U": "10001 10001 10001 10001 10001 10001 01110", "V": "10001 10001 10001 10001 10001 01010 00100",
-    "W": "10001 10001 10001 10101 10101 10101 01010", "X": "10001 10001 01010 00100 01010 10001 10001",
-    "Y": "10001 10001 10001 01010 00100 00100 00100", "Z": "11111 00001 00010 00100 01000 10000 11111",
-    "0": "01110 10001 10011 10101 11001 10001 01110", "1": "00100 01100 00100 00100 00100 00100 01110",
-    "2": "01110 10001 00001 00010 00100 01000 11111", "3": "11111 00010 00100 00010 00001 10001 01110",
-    "4": "00010 00110 01010 10010 11111 00010 00010", "5": "11111 10000 11110 00001 00001 10001 01110",
-    "6": "00110 01000 10000 11110 10001 10001 01110", "7": "11111 00001 00010 00100 01000 01000 01000",
-    "8": "01110 10001 10001 01110 10001 10001 01110", "9": "01110 10001 10001 01111 00001 00010 01100",
-    " ": "00000 00000 00000 00000 00000 00000 00000", ".": "00000 00000 00000 00000 00000 01100 01100",
-    ",": "00000 00000 00000 00000 01100 00100 01000", ":": "00000 01100 01100 00000 01100 01100 00000",
-    "(": "00010 00100 01000 01000 01000 00100 00010", ")": "01000 00100 00010 00010 00010 00100 01000",
-    "-": "00000 00000 00000 11111 00000 00000 00000", "/": "00001 00001 00010 00100 01000 10000 10000",
-}
-
-WHITE = (255, 255, 255)
-INK = (40, 40, 40)
-PROGRAM_COLOUR = (31, 95, 160)
-BASELINE_COLOUR = (160, 175, 190)
-
-
-class Bitmap:
-    def __init__(self, width, height):
-        self.width, self.height = width, height
-        self.pixels = [[WHITE] * width for _ in range(height)]
-
-    def box(self, x, y, w, h, colour):
-        for row in self.pixels[y:y + h]:
-            row[x:x + w] = [colour] * len(row[x:x + w])
-
-    def text(self, x, y, text, scale=2, colour=INK):
-        for ch in text.upper():
-            for r, bits in enumerate(FONT[ch].split()):
-                for c, bit in enumerate(bits):
-                    if bit == "1":
-                        self.box(x + c * scale, y + r * scale, scale, scale, colour)
-            x += 6 * scale
-
-    def png(self):
-        def chunk(kind, data):
-            return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
-        raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in self.pixels)
-        header = struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)
-        return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
-                + chunk(b"IEND", b""))
+PROGRAM_COLOUR = "#1f5fa0"
+BASELINE_COLOUR = "#a0afbe"
 
 
 def chart(f, path):
     groups = [
-        ("VornTray start from CreateProcess", f["start.wall.ms"], "ms"),
-        ("VornTray start from its entry point", f["start.own.ms"], "ms"),
-        ("InstallZel exchange (baseline: a bare message)", f["exchange.us"], "us"),
+        ("VornTray start, from CreateProcess", f["start.wall.ms"], "ms", 1, "VornTray", "baseline"),
+        ("VornTray start, from its entry point", f["start.own.ms"], "ms", 1, "VornTray", "baseline"),
+        ("One InstallZel request exchange", f["exchange.us"], "\u00b5s", 0, "exchange", "bare message"),
     ]
-    width, left, bar_width, bar_height = 640, 16, 440, 14
-    group_height = 3 * bar_height + 26
-    image = Bitmap(width, 44 + len(groups) * group_height + 26)
-    image.text(left, 12, "Medians beside the baseline program")
-    y = 44
-    for title, (program, baseline), unit in groups:
-        image.text(left, y, title)
-        # Each pair on its own scale: the values are written beside the bars.
-        scale = bar_width / max(program, baseline)
-        for value, colour in ((program, PROGRAM_COLOUR), (baseline, BASELINE_COLOUR)):
-            y += bar_height + 6
-            length = max(1, round(value * scale))
-            image.box(left, y, length, bar_height, colour)
-            image.text(left + length + 8, y, f"{value:.1f} {unit}")
-        y += bar_height + 14
-    image.box(left, y, 14, 14, PROGRAM_COLOUR)
-    image.text(left + 22, y, "program")
-    image.box(left + 140, y, 14, 14, BASELINE_COLOUR)
-    image.text(left + 162, y, "baseline")
-    with open(path, "wb") as out:
-        out.write(image.png())
+    figure, axes = plt.subplots(len(groups), 1, figsize=(8, 1.6 * len(groups) + 0.8))
+    figure.suptitle("Medians beside the baseline (shorter is better)", fontsize=13)
+    for ax, (title, (program, baseline), unit, digits, name, base_name) in zip(axes, groups):
+        # Each pair on its own scale, the values written beside the bars.
+        bars = ax.barh([base_name, name], [baseline, program], color=[BASELINE_COLOUR, PROGRAM_COLOUR], height=0.6)
+        ax.bar_label(bars, labels=[f"{value:.{digits}f} {unit}" for value in (baseline, program)], padding=4,
+                     fontsize=10)
+        ax.set_title(title, loc="left", fontsize=11)
+        ax.set_xlim(0, max(program, baseline) * 1.3)
+        ax.tick_params(axis="y", labelsize=10)
+        ax.tick_params(axis="x", labelsize=8)
+        for side in ("top", "right"):
+            ax.spines[side].set_visible(False)
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+    plt.close(figure)
 
 
 def main():

@@ -5,13 +5,13 @@ void PumpMessagesFor(DWORD ms)
     PumpUntil([] { return false; }, ms);
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, HANDLE wake)
 {
     DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start >= timeoutMs)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MsgWaitForMultipleObjects(wake ? 1 : 0, &wake, FALSE, 10, QS_ALLINPUT);
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
@@ -56,6 +56,57 @@ HWND WaitForProcessWindow(const char* className, DWORD processId, DWORD timeoutM
     HWND found = nullptr;
     PumpUntil([&] { return (found = FindProcessWindow(className, processId)) != nullptr; }, timeoutMs);
     return found;
+}
+
+HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs)
+{
+    // The dialog manager's class, which message boxes have.
+    const char kDialogClass[] = "#32770";
+    HWND box = nullptr;
+    PumpUntil([&] {
+        box = processId ? FindProcessWindow(kDialogClass, processId) : FindWindowA(kDialogClass, nullptr);
+        return box && IsWindowVisible(box);
+    }, timeoutMs);
+    return box && IsWindowVisible(box) ? box : nullptr;
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    // The id of a message box's static text.
+    const int kTextId = 0xFFFF;
+    wchar_t text[512] = {};
+    GetDlgItemTextW(box, kTextId, text, 512);
+    return text;
+}
+
+namespace {
+BOOL CALLBACK CollectButton(HWND child, LPARAM param)
+{
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof(className));
+    if (lstrcmpiA(className, "Button") == 0 && IsWindowVisible(child))
+        reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(WindowText(child));
+    return TRUE;
+}
+} // namespace
+
+std::vector<std::wstring> ButtonTexts(HWND dialog)
+{
+    std::vector<std::wstring> texts;
+    EnumChildWindows(dialog, CollectButton, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+void PressOk(HWND box)
+{
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
 }
 
 HWND CreateHiddenWindow(const char* className, WNDPROC procedure, void* owner)

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "handles.h"
 #include "panelmode.h"
 #include "savedmode.h"
 
@@ -19,25 +20,16 @@ public:
         Watch(HKEY_LOCAL_MACHINE, "SOFTWARE", false, REG_NOTIFY_CHANGE_LAST_SET);
         for (const char* hive : {"HARDWARE", "SAM", "SECURITY", "SYSTEM"})
             Watch(HKEY_LOCAL_MACHINE, hive, true, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET);
-        HKEY software;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &software) == ERROR_SUCCESS) {
+        unique_hkey software;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, software.put()) == ERROR_SUCCESS) {
             char name[256];
             for (DWORD i = 0;; ++i) {
                 DWORD size = sizeof(name);
-                if (RegEnumKeyExA(software, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                if (RegEnumKeyExA(software.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                     break;
                 if (lstrcmpiA(name, "Vorn") != 0)
-                    Watch(software, name, true, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET);
+                    Watch(software.get(), name, true, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET);
             }
-            RegCloseKey(software);
-        }
-    }
-
-    ~ChangesOutsideOwnKey()
-    {
-        for (const Watched& watched : m_watched) {
-            RegCloseKey(watched.key);
-            CloseHandle(watched.changed);
         }
     }
 
@@ -46,7 +38,7 @@ public:
     {
         std::vector<std::string> changed;
         for (const Watched& watched : m_watched)
-            if (WaitForSingleObject(watched.changed, 0) == WAIT_OBJECT_0)
+            if (WaitForSingleObject(watched.changed.get(), 0) == WAIT_OBJECT_0)
                 changed.push_back(watched.name);
         return changed;
     }
@@ -57,20 +49,18 @@ private:
     struct Watched
     {
         std::string name;
-        HKEY key;
-        HANDLE changed;
+        unique_hkey key;
+        unique_handle changed;
     };
 
     void Watch(HKEY parent, const char* name, bool subtree, DWORD filter)
     {
-        Watched watched = {name, nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-        if (RegOpenKeyExA(parent, name, 0, KEY_NOTIFY, &watched.key) != ERROR_SUCCESS) {
-            CloseHandle(watched.changed);
+        Watched watched = {name, unique_hkey(), unique_handle(CreateEventA(nullptr, TRUE, FALSE, nullptr))};
+        if (RegOpenKeyExA(parent, name, 0, KEY_NOTIFY, watched.key.put()) != ERROR_SUCCESS)
             return;
-        }
-        ASSERT_EQ(RegNotifyChangeKeyValue(watched.key, subtree, filter, watched.changed, TRUE), ERROR_SUCCESS)
-            << name;
-        m_watched.push_back(watched);
+        ASSERT_EQ(RegNotifyChangeKeyValue(watched.key.get(), subtree, filter, watched.changed.get(), TRUE),
+                  ERROR_SUCCESS) << name;
+        m_watched.push_back(std::move(watched));
     }
 
     std::vector<Watched> m_watched;
@@ -168,8 +158,8 @@ TEST_F(SavedPanelMode, EveryStoredTypeAndSizeReadsAsANumberOrTheDefault)
 TEST_F(SavedPanelMode, KeyThatRefusesWritingGivesTheDefaultsAndStaysUnchanged)
 {
     Store("DispWidth", REG_DWORD, DwordBytes(1024));
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    unique_hkey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, key.put()), ERROR_SUCCESS);
     // Everyone may read; nobody may write or change the permissions back but the owner.
     SECURITY_DESCRIPTOR descriptor;
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
@@ -181,13 +171,13 @@ TEST_F(SavedPanelMode, KeyThatRefusesWritingGivesTheDefaultsAndStaysUnchanged)
     AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
     AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
     SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    ASSERT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor), ERROR_SUCCESS);
-    RegCloseKey(key);
+    LONG secured = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &descriptor);
     FreeSid(everyone);
+    ASSERT_EQ(secured, ERROR_SUCCESS);
+    key.reset();
 
-    HKEY probe;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS) {
-        RegCloseKey(probe);
+    unique_hkey probe;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, probe.put()) == ERROR_SUCCESS) {
         GTEST_SKIP() << "Wine grants KEY_ALL_ACCESS to the administrator despite the DACL";
     }
 

@@ -1,5 +1,5 @@
 // What a Windows program can learn about another process while both run under Wine: its CPU time,
-// how often it woke up, its resident memory and its open handles. Used by the bench and the tests.
+// how often it woke up, its memory and its open handles; and the views mapped into this process.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -18,7 +18,13 @@ long long ContextSwitches(DWORD unixPid);
 
 // The working set: the process's memory that is resident right now.
 SIZE_T ResidentBytes(HANDLE process);
+// The memory the process has committed for itself, resident or not.
+SIZE_T PrivateBytes(HANDLE process);
 
-// The handles open in the process. Wine's GetProcessHandleCount reports 0, so each handle value is
-// tried instead: a value that DuplicateHandle can copy is an open handle.
+// The handles open in the process, this one (GetCurrentProcess()) included. Wine's
+// GetProcessHandleCount reports 0, so each handle value is tried instead: a value that
+// DuplicateHandle can copy is an open handle.
 DWORD CountHandles(HANDLE process);
+
+// Views of sections mapped into this process.
+size_t CountMappedViews();

@@ -1,5 +1,5 @@
-// The ACPI server stand-in (tools/acpiserver) as the tests drive it: started with a script of
-// replies, its log read back record by record.
+// The ACPI server stand-in (tools/acpiserver) as the tests and the bench drive it: started with a
+// script of replies, its log read back record by record.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -19,8 +19,8 @@ struct LoggedRecord
 class AcpiServerStandIn
 {
 public:
-    // program: the stand-in built for another width than the test's, where a test needs that.
-    explicit AcpiServerStandIn(const char* program = ACPISERVER_EXE) : m_program(program) {}
+    // program: the stand-in's path, Unix or Windows; a test may pick the build of another width.
+    explicit AcpiServerStandIn(const std::string& program) : m_program(program) {}
     ~AcpiServerStandIn();
     // serverArgs: the stand-in's options besides --log; true once its window exists.
     bool Start(const std::string& serverArgs = "");
@@ -39,7 +39,7 @@ public:
 private:
     std::vector<std::string> LogLines() const;
 
-    const char* m_program;
+    std::string m_program;
     ChildProcess m_process;
     std::string m_logPath;
 };

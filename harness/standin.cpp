@@ -2,10 +2,9 @@
 #include <fstream>
 #include <sstream>
 #include "messages.h"
+#include "record.h"
 
 namespace {
-
-const char kServerClass[] = "VORN ACPI SERVER CLASS";
 
 std::string NewLogPath()
 {
@@ -31,7 +30,7 @@ bool AcpiServerStandIn::Start(const std::string& serverArgs)
     std::string commandLine = ToWindowsPath(m_program) + " --log \"" + m_logPath + "\" " + serverArgs;
     if (!m_process.Start(commandLine))
         return false;
-    return WaitForProcessWindow(kServerClass, m_process.Id(), MachineMs(10000)) != nullptr;
+    return WaitForProcessWindow(kAcpiServerClass, m_process.Id(), MachineMs(10000)) != nullptr;
 }
 
 void AcpiServerStandIn::Stop(DWORD graceMs)
@@ -39,7 +38,7 @@ void AcpiServerStandIn::Stop(DWORD graceMs)
     if (!m_process.Running())
         return;
     // Looked up now: a stand-in told to renew its window has another one by now.
-    PostMessageA(FindProcessWindow(kServerClass, m_process.Id()), WM_CLOSE, 0, 0);
+    PostMessageA(FindProcessWindow(kAcpiServerClass, m_process.Id()), WM_CLOSE, 0, 0);
     // A server told to hang finishes its request first.
     if (m_process.Wait(graceMs) == STILL_ACTIVE)
         m_process.Terminate();

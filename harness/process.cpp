@@ -1,6 +1,6 @@
 #include "process.h"
-#include "messages.h"
 #include <cstdlib>
+#include "messages.h"
 
 std::string ToWindowsPath(const std::string& path)
 {
@@ -16,44 +16,49 @@ std::string ToWindowsPath(const std::string& path)
 ChildProcess::~ChildProcess()
 {
     Terminate();
-    if (m_info.hProcess) {
-        CloseHandle(m_info.hProcess);
-        CloseHandle(m_info.hThread);
-    }
-    if (m_outputRead)
-        CloseHandle(m_outputRead);
 }
 
-bool ChildProcess::Start(const std::string& commandLine, bool captureOutput, DWORD creationFlags)
+bool ChildProcess::Start(const std::string& commandLine, const StartOptions& options)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    HANDLE outputWrite = nullptr;
-    if (captureOutput) {
+    if (options.showCommand != SW_SHOWDEFAULT) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = options.showCommand;
+    }
+    unique_handle outputWrite;
+    if (options.captureOutput) {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        if (!CreatePipe(&m_outputRead, &outputWrite, &inherit, 0))
+        HANDLE read = nullptr, write = nullptr;
+        if (!CreatePipe(&read, &write, &inherit, 0))
             return false;
-        SetHandleInformation(m_outputRead, HANDLE_FLAG_INHERIT, 0);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = outputWrite;
+        m_outputRead.reset(read);
+        outputWrite.reset(write);
+        SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        startup.hStdOutput = write;
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     }
     std::string mutableLine = commandLine;
-    BOOL started = CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, captureOutput, creationFlags, nullptr, nullptr,
-                                  &startup, &m_info);
-    if (outputWrite)
-        CloseHandle(outputWrite);
-    return started != FALSE;
+    PROCESS_INFORMATION info = {};
+    m_startTick = GetTickCount();
+    if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, options.captureOutput, options.creationFlags,
+                        nullptr, nullptr, &startup, &info))
+        return false;
+    m_process.reset(info.hProcess);
+    m_thread.reset(info.hThread);
+    m_id = info.dwProcessId;
+    return true;
 }
 
 void ChildProcess::DrainOutput()
 {
     DWORD available = 0;
-    while (m_outputRead && PeekNamedPipe(m_outputRead, nullptr, 0, nullptr, &available, nullptr) && available) {
+    while (m_outputRead && PeekNamedPipe(m_outputRead.get(), nullptr, 0, nullptr, &available, nullptr) && available) {
         char buffer[4096];
         DWORD read = 0;
-        if (!ReadFile(m_outputRead, buffer, sizeof(buffer), &read, nullptr) || !read)
+        if (!ReadFile(m_outputRead.get(), buffer, sizeof(buffer), &read, nullptr) || !read)
             break;
         m_output.append(buffer, read);
     }
@@ -61,32 +66,33 @@ void ChildProcess::DrainOutput()
 
 DWORD ChildProcess::Wait(DWORD timeoutMs)
 {
-    if (!m_info.hProcess)
+    if (!m_process)
         return STILL_ACTIVE;
     // Keep the pipe drained so that a child printing much does not block on a full pipe, and keep
-    // handling this thread's messages: a child's broadcast must not wait for the test.
+    // handling this thread's messages: a child's broadcast must not wait for the caller.
     bool ended = PumpUntil([this] {
         DrainOutput();
-        return WaitForSingleObject(m_info.hProcess, 0) != WAIT_TIMEOUT;
-    }, timeoutMs);
+        return WaitForSingleObject(m_process.get(), 0) != WAIT_TIMEOUT;
+    }, timeoutMs, m_process.get());
     if (!ended)
         return STILL_ACTIVE;
+    m_endTick = GetTickCount();
     DrainOutput();
     DWORD exitCode = STILL_ACTIVE;
-    GetExitCodeProcess(m_info.hProcess, &exitCode);
+    GetExitCodeProcess(m_process.get(), &exitCode);
     return exitCode;
 }
 
 bool ChildProcess::Running() const
 {
-    return m_info.hProcess && WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT;
+    return m_process && WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT;
 }
 
 void ChildProcess::Terminate()
 {
     if (Running()) {
-        TerminateProcess(m_info.hProcess, 1);
-        WaitForSingleObject(m_info.hProcess, MachineMs(5000));
+        TerminateProcess(m_process.get(), 1);
+        WaitForSingleObject(m_process.get(), MachineMs(5000));
     }
 }
 
@@ -99,7 +105,9 @@ const std::string& ChildProcess::Output()
 std::string RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs)
 {
     ChildProcess child;
-    if (!child.Start(commandLine, true)) {
+    StartOptions options;
+    options.captureOutput = true;
+    if (!child.Start(commandLine, options)) {
         *exitCode = GetLastError();
         return std::string();
     }

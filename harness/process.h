@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include "handles.h"
 
 // A time bound that reflects the machine, not the program (how long Wine takes to start a process,
 // say), stretched by VORN_TIME_FACTOR where the machine is known to be slower: under CPU emulation.
@@ -10,6 +11,16 @@ DWORD MachineMs(DWORD ms);
 
 // Wine starts programs from Windows paths; the build passes Unix ones.
 std::string ToWindowsPath(const std::string& path);
+
+// How a child is started; the defaults start it as a shell would.
+struct StartOptions
+{
+    // Standard output goes into a pipe read by ChildProcess::Output().
+    bool captureOutput = false;
+    DWORD creationFlags = 0;
+    // The show command passed as a shortcut or an installer passes it; SW_SHOWDEFAULT passes none.
+    WORD showCommand = SW_SHOWDEFAULT;
+};
 
 // A child process; one still running when the holder goes away is terminated.
 class ChildProcess
@@ -20,28 +31,34 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess();
 
-    // Starts commandLine; with captureOutput its standard output goes into a pipe read by Output().
-    bool Start(const std::string& commandLine, bool captureOutput = false, DWORD creationFlags = 0);
-    // Waits for the end; returns the exit code, or STILL_ACTIVE when timeoutMs passed first.
+    bool Start(const std::string& commandLine, const StartOptions& options = StartOptions());
+    // Waits for the end, handling this thread's messages meanwhile; returns the exit code, or
+    // STILL_ACTIVE when timeoutMs passed first.
     DWORD Wait(DWORD timeoutMs);
     bool Running() const;
     void Terminate();
-    DWORD Id() const { return m_info.dwProcessId; }
-    HANDLE Handle() const { return m_info.hProcess; }
-    HANDLE MainThread() const { return m_info.hThread; }
+    DWORD Id() const { return m_id; }
+    HANDLE Handle() const { return m_process.get(); }
+    HANDLE MainThread() const { return m_thread.get(); }
+    // GetTickCount() when the process was created, and the time from then to the end Wait saw.
+    DWORD StartTick() const { return m_startTick; }
+    DWORD ElapsedMs() const { return m_endTick - m_startTick; }
     const std::string& Output();
 
 private:
     void DrainOutput();
 
-    PROCESS_INFORMATION m_info = {};
-    HANDLE m_outputRead = nullptr;
+    unique_handle m_process;
+    unique_handle m_thread;
+    DWORD m_id = 0;
+    DWORD m_startTick = 0;
+    DWORD m_endTick = 0;
+    unique_handle m_outputRead;
     std::string m_output;
 };
 
 // Runs commandLine to its end and returns what it printed; exitCode receives its exit code.
 std::string RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs = MachineMs(30000));
 
-// The path of this test program, for starting it again in another role.
+// The path of this program, for starting it again in another role.
 std::string SelfPath();
-

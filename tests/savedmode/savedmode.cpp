@@ -1,5 +1,6 @@
 #include "savedmode.h"
 #include <gtest/gtest.h>
+#include "handles.h"
 
 const char kSettingsKey[] = "SOFTWARE\\Vorn\\ZelPC";
 
@@ -12,26 +13,24 @@ std::vector<BYTE> DwordBytes(DWORD value)
 StoredValue ReadStored(const char* name)
 {
     StoredValue stored;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return stored;
     BYTE buffer[64];
     DWORD size = sizeof(buffer);
-    if (RegQueryValueExA(key, name, nullptr, &stored.type, buffer, &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExA(key.get(), name, nullptr, &stored.type, buffer, &size) == ERROR_SUCCESS) {
         stored.exists = true;
         stored.data.assign(buffer, buffer + size);
     }
-    RegCloseKey(key);
     return stored;
 }
 
 void Store(const char* name, DWORD type, const std::vector<BYTE>& data)
 {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+    unique_hkey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                               nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
-    RegCloseKey(key);
+    ASSERT_EQ(RegSetValueExA(key.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
 }
 
 void StoreMode(DWORD width, DWORD height)
@@ -50,23 +49,19 @@ void ExpectStoredDword(const char* name, DWORD expected)
 
 bool SettingsKeyExists()
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn", 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    unique_hkey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn", 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 void RemoveSettings()
 {
-    HKEY key;
+    unique_hkey key;
     // The owner may always give the key an open DACL again.
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC, key.put()) == ERROR_SUCCESS) {
         SECURITY_DESCRIPTOR open;
         InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
         SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
-        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &open);
-        RegCloseKey(key);
+        RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &open);
     }
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorn");
 }

@@ -3,6 +3,8 @@
 #include <tlhelp32.h>
 #include <stdlib.h>
 #include <string.h>
+#include "handles.h"
+#include "process.h"
 
 namespace {
 
@@ -14,29 +16,16 @@ double FileTimeMs(const FILETIME& time)
     return value.QuadPart / 10000.0;
 }
 
-// Wine's drive Z: is the Unix root.
-std::string WindowsPath(const std::string& unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 // Files under /proc report a size of 0, so they are read until the end.
 std::string ReadUnixFile(const std::string& unixPath)
 {
-    HANDLE file = CreateFileA(WindowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
+    unique_hfile file(CreateFileA(ToWindowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
     std::string text;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read)
         text.append(buffer, read);
-    CloseHandle(file);
     return text;
 }
 
@@ -44,7 +33,7 @@ std::string ReadUnixFile(const std::string& unixPath)
 template <typename Visit> void ForEachNumberedEntry(const std::string& unixDirectory, Visit visit)
 {
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(WindowsPath(unixDirectory + "/*").c_str(), &entry);
+    HANDLE find = FindFirstFileA(ToWindowsPath(unixDirectory + "/*").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
@@ -66,23 +55,21 @@ long long StatusField(const std::string& status, const char* name)
 
 double CpuMilliseconds(DWORD processId)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    // A snapshot that failed is INVALID_HANDLE_VALUE, as a file is.
+    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot)
         return -1;
     double total = 0;
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
         if (entry.th32OwnerProcessID != processId)
             continue;
-        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        unique_handle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
         FILETIME created, exited, kernel, user;
-        if (thread && GetThreadTimes(thread, &created, &exited, &kernel, &user))
+        if (thread && GetThreadTimes(thread.get(), &created, &exited, &kernel, &user))
             total += FileTimeMs(kernel) + FileTimeMs(user);
-        if (thread)
-            CloseHandle(thread);
     }
-    CloseHandle(snapshot);
     return total;
 }
 
@@ -124,6 +111,13 @@ SIZE_T ResidentBytes(HANDLE process)
     return GetProcessMemoryInfo(process, &counters, sizeof(counters)) ? counters.WorkingSetSize : 0;
 }
 
+SIZE_T PrivateBytes(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    return GetProcessMemoryInfo(process, &counters, sizeof(counters)) ? counters.PagefileUsage : 0;
+}
+
 DWORD CountHandles(HANDLE process)
 {
     // Handle values are multiples of four, handed out from the lowest free one, so the open ones lie
@@ -143,4 +137,20 @@ DWORD CountHandles(HANDLE process)
         }
     }
     return count;
+}
+
+size_t CountMappedViews()
+{
+    size_t views = 0;
+    MEMORY_BASIC_INFORMATION info;
+    const BYTE* address = nullptr;
+    while (VirtualQuery(address, &info, sizeof(info)) == sizeof(info)) {
+        if (info.Type == MEM_MAPPED && info.BaseAddress == info.AllocationBase)
+            ++views;
+        const BYTE* next = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize;
+        if (next <= address)
+            break;
+        address = next;
+    }
+    return views;
 }
