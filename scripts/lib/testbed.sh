@@ -26,22 +26,41 @@ testbed_install() {
   fi
 }
 
+# testbed_wait_for SECONDS WHAT CMD...: runs CMD every 0.1 s until it succeeds; after SECONDS it
+# gives up, saying what it waited for, and fails.
+testbed_wait_for() {
+  local seconds=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      testbed_log "gave up after ${seconds} s waiting for $what"
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
+testbed_xorg_alive() { kill -0 "$TESTBED_XORG_PID" 2>/dev/null; }
+# Done once Xorg has written its display number, or has died trying.
+testbed_xorg_settled() { [ -s "$TESTBED_DIR/display" ] || ! testbed_xorg_alive; }
+
 # Starts the display and the prefix; exports DISPLAY, WINEPREFIX and TESTBED_DIR.
 testbed_start() {
   TESTBED_DIR=$(mktemp -d /tmp/vorn-testbed.XXXXXX)
   local here
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-  local n=40
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xorg ":$n" -config "$here/xorg-panel.conf" -noreset -nolisten tcp -novtswitch \
-       -logfile "$TESTBED_DIR/xorg.log" >"$TESTBED_DIR/xorg.out" 2>&1 &
+  # Xorg takes a free display number itself and writes it to fd 3 once it accepts clients, so two
+  # test beds starting at once cannot pick the same number.
+  Xorg -displayfd 3 -config "$here/xorg-panel.conf" -noreset -nolisten tcp -novtswitch \
+       -logfile "$TESTBED_DIR/xorg.log" 3>"$TESTBED_DIR/display" >"$TESTBED_DIR/xorg.out" 2>&1 &
   TESTBED_XORG_PID=$!
-  for _ in $(seq 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && break
-    kill -0 "$TESTBED_XORG_PID" 2>/dev/null || { cat "$TESTBED_DIR/xorg.out" >&2; return 1; }
-    sleep 0.1
-  done
-  export DISPLAY=":$n"
+  if ! testbed_wait_for 20 "Xorg to report its display number" testbed_xorg_settled || ! testbed_xorg_alive; then
+    testbed_log "Xorg did not come up; its output:"
+    cat "$TESTBED_DIR/xorg.out" >&2
+    return 1
+  fi
+  export DISPLAY=":$(head -n 1 "$TESTBED_DIR/display")"
   export WINEPREFIX="$TESTBED_DIR/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # What Debian's launcher sets for the 64-bit loader; the i386 root's `wine` drops it again.
   export WINELOADER=/usr/lib/wine/wine64
