@@ -13,9 +13,9 @@ demo_installzel() {
   work=$(mktemp -d /tmp/installzel-demo.XXXXXX)
 
   echo "== InstallZel runs while the ACPI server stand-in runs; the stand-in allows every device switch"
-  "$WINE" "$tools/acpiserver/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &
+  "$WINE" "$tools/acpiserver/acpiserver.exe" --log "$(winpath "$work/acpiserver.log")" &
   local server=$!
-  for _ in $(seq 100); do [ -s "$work/acpiserver.log" ] && break; sleep 0.1; done
+  testbed_wait_for 10 "the ACPI server stand-in's log" test -s "$work/acpiserver.log"
   status=0
   "$WINE" "$program" || status=$?
   echo "  The stand-in's log: milliseconds, the 24 bytes as they lie in the block, the record decoded"

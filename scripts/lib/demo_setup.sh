@@ -2,8 +2,9 @@
 # it, page by page with a screenshot each, the Apps entry it writes, then the uninstaller with its
 # check box. Needs the test bed started and the win64 build in build/win64 and dist/win64.
 
-# demo_setup OUT_DIR: the screenshots go into OUT_DIR.
-demo_setup() {
+# demo_setup OUT_DIR: the screenshots go into OUT_DIR. It runs in a subshell, so that its helpers
+# (shoot, next, installed) stay its own and do not leak into the caller.
+demo_setup() (
   local out=$1
   local root tools work log server setup uninstaller status started
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -23,9 +24,9 @@ demo_setup() {
   installed() { [ -f "$log" ] && iconv -f UTF-16LE <"$log" | grep -q '^Installed'; }
 
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-  "$WINE" "$tools/acpiserver/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &
+  "$WINE" "$tools/acpiserver/acpiserver.exe" --log "$(winpath "$work/acpiserver.log")" &
   server=$!
-  for _ in $(seq 100); do [ -s "$work/acpiserver.log" ] && break; sleep 0.1; done
+  testbed_wait_for 10 "the ACPI server stand-in's log" test -s "$work/acpiserver.log"
 
   echo "== ZelPCSetup.exe is opened (the ACPI server stand-in runs): the welcome page"
   "$WINE" "$root/dist/win64/ZelPCSetup.exe" &
@@ -37,7 +38,7 @@ demo_setup() {
   shoot setup-2-folder
   next
   echo "== The progress page, once the installation is complete"
-  for _ in $(seq 300); do installed && break; sleep 0.1; done
+  testbed_wait_for 30 "the setup log's \"Installed\" line" installed
   shoot setup-3-progress
   iconv -f UTF-16LE <"$log" | tr -d '\r' | sed 's/^/  log: /'
   echo "  the stand-in logged $(grep -c ' request ' "$work/acpiserver.log") requests from InstallZel"
@@ -78,4 +79,4 @@ demo_setup() {
   kill "$server"
   wait "$server" 2>/dev/null || true
   rm -rf "$work"
-}
+)
