@@ -1,9 +1,13 @@
 # The test bed, sourced by the scripts: packages, a private X display with the panel modes,
 # and a private Wine prefix. Everything it starts is stopped by testbed_stop, by PID.
 
+# A minimal Debian system (a container image, a chroot) may lack even the tools the scripts call
+# themselves: mount and unshare, flock, chroot, git for the reproducible-build check, the archive
+# keyring for the private apt list.
 TESTBED_PACKAGES=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
                 wine wine64 xserver-xorg-core xserver-xorg-video-dummy x11-utils imagemagick
-                mmdebstrap arch-test nsis osslsigncode openssl python3-matplotlib)
+                mmdebstrap arch-test nsis osslsigncode openssl python3-matplotlib
+                mount util-linux coreutils git debian-archive-keyring)
 
 # The 64-bit Wine, named explicitly: Debian's `wine` launcher hands every program to the 32-bit
 # loader once wine32:i386 is installed, even on a machine that cannot run it. The i686 phase
@@ -12,6 +16,9 @@ WINE=${WINE:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
 
 testbed_log() { echo "[testbed] $*" >&2; }
+
+# A path as Wine's Z: drive shows it.
+winpath() { echo "Z:${1//\//\\}"; }
 
 # Installs what is missing; needs root on a fresh machine.
 testbed_install() {

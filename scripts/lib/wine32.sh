@@ -5,59 +5,139 @@
 # wine32:i386 is installed on the host, Debian's `wine` launcher hands every program to the 32-bit
 # loader, and on a machine that cannot execute 32-bit x86 code that breaks the 64-bit test bed too.
 #
-# Where the kernel runs i386 code, the root runs natively. Where it cannot, qemu-i386 runs it,
-# registered in binfmt_misc for the length of the run; it comes from bookworm-backports (qemu 10):
-# bookworm's own qemu 7.2 spends 80-90 s of CPU on every Wine process before it does anything.
-# Both the root and qemu are kept in a cache folder outside the checkout and reused while intact.
+# Where the kernel runs i386 code, the root runs natively. Where it cannot, qemu-i386 10 runs it,
+# registered in binfmt_misc for the length of the run. It comes from the host's own release where
+# that has qemu 10 (Debian 13), else from its backports (Debian 12): bookworm's own qemu 7.2 spends
+# 80-90 s of CPU on every Wine process before it does anything. Both the root and qemu are kept in a
+# cache folder outside the checkout and reused while intact.
 #
-#   wine32_prepare          makes the root usable; false, with the reason in WINE32_WHY, when not
+# The cache is shared by every run on the machine: a run holds a shared lock on it for as long as it
+# uses the root, and an exclusive one while it builds or replaces anything in it.
+#
+#   wine32_prepare          makes the root usable and takes the lock; false, with the reason in
+#                           WINE32_WHY, when not
 #   wine32_run CMD...       runs CMD with the root's Wine first on PATH, in a private mount namespace
-#   wine32_release          removes what wine32_prepare registered
+#   wine32_release          removes what wine32_prepare registered and lets the lock go
 #
 # VORN_I386=qemu forces emulation on a machine that could run the root natively.
+# VORN_I386_RELEASE names the root's Debian release (bookworm: Wine 8, what the i686 tests are
+# measured with on Debian 12 and 13 alike); changing it builds a new root.
 
 WINE32_CACHE=${VORN_CACHE:-/var/cache/vorn-zelpc}
 WINE32_ROOT=$WINE32_CACHE/i386-root
+WINE32_RELEASE=${VORN_I386_RELEASE:-bookworm}
 WINE32_X_LIBS="libxrandr2 libxrender1 libxi6 libxcursor1 libxfixes3 libxinerama1 libxcomposite1 libxxf86vm1"
 # Wine loads the X libraries at run time: without recommends they must be named, or mode switches fail.
 WINE32_PACKAGES="wine wine32 wine64:amd64 $WINE32_X_LIBS $(printf '%s:amd64 ' $WINE32_X_LIBS)"
+# What the root was built from; a root with another stamp is built anew.
+WINE32_STAMP="$WINE32_RELEASE: $WINE32_PACKAGES"
 WINE32_MIRROR=http://deb.debian.org/debian
+WINE32_BUILD_LOG=$WINE32_CACHE/mmdebstrap.log
+# A whole i686 run holds the shared lock; a build waits for the runs before it, within reason.
+WINE32_LOCK_SECONDS=3600
+WINE32_LOCK=
 WINE32_BINFMT=
 WINE32_WHY=
 WINE32_EMULATED=no
 # How much slower than native the tests may find the machine: the one factor on machine-bound timing.
-export VORN_TIME_FACTOR=1
+# Only a default: scripts/bench sources this file again inside the root, under the factor set below.
+if [ -z "${VORN_TIME_FACTOR:-}" ]; then
+  export VORN_TIME_FACTOR=1
+  WINE32_DEFAULT_FACTOR=yes
+fi
 
 wine32_why() { WINE32_WHY="$*"; return 1; }
 
-# qemu-i386 from bookworm-backports, fetched with a private apt list so the host's sources stay as
-# they are; only the static binary is kept.
+# wine32_try LOG CMD...: runs CMD with its output in LOG; when it fails, WINE32_WHY names CMD and
+# the first line of LOG that reads as an error (else its last line), so the reason is the cause.
+wine32_try() {
+  local log=$1
+  shift
+  "$@" >"$log" 2>&1 && return 0
+  local line
+  line=$(grep -m 1 -iE '^E: |error|cannot|can.t|fail|not found|denied|invalid|no such' "$log" || tail -n 1 "$log")
+  wine32_why "\`$*\` failed: ${line:-no output}"
+}
+
+# wine32_lock -s|-x: takes the cache's lock shared or exclusive, converting the one this run holds,
+# so that a run that builds and then uses the root never waits for itself.
+wine32_lock() {
+  if [ -z "$WINE32_LOCK" ]; then
+    exec {WINE32_LOCK}>>"$WINE32_CACHE/lock"
+  fi
+  flock -n "$1" "$WINE32_LOCK" && return 0
+  testbed_log "waiting for another run's use of $WINE32_CACHE"
+  flock -w "$WINE32_LOCK_SECONDS" "$1" "$WINE32_LOCK" ||
+    wine32_why "gave up after $WINE32_LOCK_SECONDS s waiting for the lock on $WINE32_CACHE held by another run"
+}
+
+# The private apt list's key: the archive keyring, under the name the host's release gives it.
+wine32_keyring() {
+  local k
+  for k in /usr/share/keyrings/debian-archive-keyring.pgp /usr/share/keyrings/debian-archive-keyring.gpg; do
+    [ -f "$k" ] && { echo "$k"; return; }
+  done
+}
+
+wine32_qemu_ready() {
+  [ -x "$WINE32_CACHE/qemu/qemu-i386" ] && "$WINE32_CACHE/qemu/qemu-i386" --version | grep -qE 'version (1[0-9]|[2-9][0-9])\.'
+}
+
+# qemu-i386 10 or later, from the host's release or else its backports, fetched with a private apt
+# list so the host's sources stay as they are; only the static binary is kept.
 wine32_fetch_qemu() {
-  local dir=$WINE32_CACHE/qemu
-  [ -x "$dir/qemu-i386" ] && "$dir/qemu-i386" --version | grep -q 'version 10\.' && return 0
-  local apt=$WINE32_CACHE/apt
+  local dir=$WINE32_CACHE/qemu apt=$WINE32_CACHE/apt release keyring suite version
+  release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$release" ] || { wine32_why "/etc/os-release names no release to fetch qemu-i386 from"; return 1; }
+  keyring=$(wine32_keyring)
+  [ -n "$keyring" ] || { wine32_why "the Debian archive keyring is not installed"; return 1; }
   mkdir -p "$apt/lists/partial" "$dir"
-  echo "deb $WINE32_MIRROR bookworm-backports main" >"$apt/sources.list"
   local opts=(-o "Dir::Etc::SourceList=$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
               -o "Dir::State::Lists=$apt/lists" -o Debug::NoLocking=1)
-  apt-get "${opts[@]}" update -qq >/dev/null 2>&1 || return 1
-  (cd "$apt" && rm -f qemu-user_*.deb && apt-get "${opts[@]}" download qemu-user >/dev/null 2>&1) || return 1
-  dpkg-deb --fsys-tarfile "$apt"/qemu-user_*.deb | tar -xO ./usr/bin/qemu-i386 >"$dir/qemu-i386.new" || return 1
+  for suite in "$release" "$release-backports"; do
+    echo "deb [signed-by=$keyring] $WINE32_MIRROR $suite main" >"$apt/sources.list"
+    rm -rf "$apt/lists" && mkdir -p "$apt/lists/partial"
+    wine32_try "$apt/update.log" apt-get "${opts[@]}" update || return 1
+    version=$(apt-cache "${opts[@]}" show qemu-user 2>/dev/null | sed -n 's/^Version: *//p' | head -n 1)
+    # Debian's versions read epoch:upstream; the upstream major is what counts.
+    [ "$(echo "${version#*:}" | cut -d. -f1)" -ge 10 ] 2>/dev/null && break
+    version=
+  done
+  [ -n "$version" ] || { wine32_why "neither $release nor $release-backports has qemu-user 10"; return 1; }
+  rm -f "$apt"/qemu-user_*.deb
+  wine32_try "$apt/download.log" env -C "$apt" apt-get "${opts[@]}" download qemu-user || return 1
+  dpkg-deb --fsys-tarfile "$apt"/qemu-user_*.deb | tar -xO ./usr/bin/qemu-i386 >"$dir/qemu-i386.new" ||
+    { wine32_why "qemu-user $version holds no ./usr/bin/qemu-i386"; return 1; }
   chmod +x "$dir/qemu-i386.new" && mv "$dir/qemu-i386.new" "$dir/qemu-i386"
   rm -f "$apt"/qemu-user_*.deb
   # Debian's qemu keeps argv[0] (binfmt flag P) only when its name ends in -binfmt-P.
   ln -sf qemu-i386 "$dir/qemu-i386-binfmt-P"
+  testbed_log "qemu-user $version fetched from $suite"
+}
+
+# A run that was killed leaves its vorn-i386-PID entry behind; one whose process is gone is removed.
+# PID is the registering shell's, in the host's PID namespace, so kill -0 tells whether it lives.
+wine32_remove_stale_entries() {
+  local entry pid
+  for entry in /proc/sys/fs/binfmt_misc/vorn-i386-*; do
+    [ -e "$entry" ] || continue
+    pid=${entry##*-}
+    kill -0 "$pid" 2>/dev/null && continue
+    echo -1 >"$entry" 2>/dev/null && testbed_log "removed the binfmt entry of a run that is gone: ${entry##*/}"
+  done
 }
 
 # Registers qemu for i386 ELF programs. F opens the interpreter now, so it also works inside the root.
 wine32_register_qemu() {
-  [ -e /proc/sys/fs/binfmt_misc/register ] ||
-    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || return 1
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    wine32_try "$WINE32_CACHE/binfmt.log" mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
+  fi
   WINE32_BINFMT=vorn-i386-$$
   local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
   local mask='\xff\xff\xff\xff\xff\xfe\xfe\xfc\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
   echo ":$WINE32_BINFMT:M::$magic:$mask:$WINE32_CACHE/qemu/qemu-i386-binfmt-P:OPF" \
-    >/proc/sys/fs/binfmt_misc/register 2>/dev/null || { WINE32_BINFMT=; return 1; }
+    >/proc/sys/fs/binfmt_misc/register 2>"$WINE32_CACHE/binfmt.log" ||
+    { WINE32_BINFMT=; wine32_why "registering qemu-i386 in binfmt_misc failed: $(head -n 1 "$WINE32_CACHE/binfmt.log")"; }
 }
 
 wine32_release() {
@@ -65,50 +145,73 @@ wine32_release() {
     echo -1 >"/proc/sys/fs/binfmt_misc/$WINE32_BINFMT" || true
   fi
   WINE32_BINFMT=
+  if [ -n "$WINE32_LOCK" ]; then
+    exec {WINE32_LOCK}>&-
+    WINE32_LOCK=
+  fi
 }
 
 wine32_root_intact() {
-  [ "$(cat "$WINE32_ROOT/.vorn-packages" 2>/dev/null)" = "$WINE32_PACKAGES" ] &&
-    wine32_run wine --version >/dev/null 2>&1
+  [ "$(cat "$WINE32_ROOT/.vorn-stamp" 2>/dev/null)" = "$WINE32_STAMP" ] &&
+    wine32_try "$WINE32_CACHE/check.log" wine32_run wine --version
 }
 
 # About 330 MB to download; a minute to build where i386 runs natively, about 7 under qemu. Man
-# pages, docs and locales are left out.
+# pages, docs and locales are left out. The build's output stays in WINE32_BUILD_LOG.
 wine32_build_root() {
-  testbed_log "building the i386 root for 32-bit Wine in $WINE32_ROOT"
+  testbed_log "building the i386 root ($WINE32_RELEASE) for 32-bit Wine in $WINE32_ROOT; its log: $WINE32_BUILD_LOG"
   rm -rf "$WINE32_ROOT.new"
   # i386 programs already run (wine32_prepare saw to it); mmdebstrap's own check would look for a
   # qemu of Debian's naming instead of the one registered here.
-  mmdebstrap --quiet --variant=apt --architectures=i386,amd64 --include="${WINE32_PACKAGES// /,}" \
+  wine32_try "$WINE32_BUILD_LOG" \
+    mmdebstrap --quiet --variant=apt --architectures=i386,amd64 --include="${WINE32_PACKAGES// /,}" \
     --skip=check/qemu \
     --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
     --dpkgopt='path-exclude=/usr/share/locale/*' \
-    bookworm "$WINE32_ROOT.new" "$WINE32_MIRROR" >"$WINE32_CACHE/mmdebstrap.log" 2>&1 || return 1
-  echo "$WINE32_PACKAGES" >"$WINE32_ROOT.new/.vorn-packages"
+    "$WINE32_RELEASE" "$WINE32_ROOT.new" "$WINE32_MIRROR" || return 1
+  echo "$WINE32_STAMP" >"$WINE32_ROOT.new/.vorn-stamp"
   rm -rf "$WINE32_ROOT" && mv "$WINE32_ROOT.new" "$WINE32_ROOT"
 }
 
+# Under the exclusive lock: builds the root unless another run has just done so, and verifies it; a
+# root whose Wine cannot start is removed, not kept for the next run.
+wine32_build_checked_root() {
+  wine32_root_intact && return 0
+  wine32_build_root || return 1
+  wine32_root_intact || { rm -rf "$WINE32_ROOT"; return 1; }
+}
+
 wine32_prepare() {
-  command -v mmdebstrap >/dev/null && command -v arch-test >/dev/null ||
-    { wine32_why "mmdebstrap and arch-test are not installed"; return 1; }
+  local tool
+  for tool in mmdebstrap arch-test unshare mount flock chroot; do
+    command -v "$tool" >/dev/null || { wine32_why "$tool is not installed"; return 1; }
+  done
   mkdir -p "$WINE32_CACHE"
+  # The root's mounts are made in a private mount namespace; that needs / to be a mount point.
+  if ! wine32_try "$WINE32_CACHE/unshare.log" unshare --mount --propagation private true; then
+    mountpoint -q / ||
+      WINE32_WHY="$WINE32_WHY (/ is not a mount point here, as in a chroot: bind-mount the root onto itself first)"
+    return 1
+  fi
+  wine32_lock -s || return 1
+  wine32_remove_stale_entries
   if [ "${VORN_I386:-}" != qemu ] && arch-test -n i386 >/dev/null 2>&1; then
     testbed_log "this machine runs i386 code natively"
   else
-    wine32_fetch_qemu || { wine32_why "qemu-i386 10 could not be fetched from bookworm-backports"; return 1; }
-    wine32_register_qemu || { wine32_why "qemu-i386 could not be registered in binfmt_misc"; return 1; }
-    arch-test i386 >/dev/null 2>&1 ||
-      { wine32_release; wine32_why "i386 programs do not run even under qemu-i386"; return 1; }
+    if ! wine32_qemu_ready; then
+      wine32_lock -x && { wine32_qemu_ready || wine32_fetch_qemu; } && wine32_lock -s ||
+        { wine32_release; return 1; }
+    fi
+    wine32_register_qemu || { wine32_release; return 1; }
+    wine32_try "$WINE32_CACHE/arch-test.log" arch-test i386 ||
+      { wine32_release; WINE32_WHY="i386 programs do not run even under qemu-i386: $WINE32_WHY"; return 1; }
     # Measured: the i686 tests run 2.3-2.4 times slower under emulation than natively.
-    export VORN_TIME_FACTOR=4
+    [ "${WINE32_DEFAULT_FACTOR:-}" != yes ] || export VORN_TIME_FACTOR=4
     WINE32_EMULATED=yes
     testbed_log "this machine runs i386 code under $("$WINE32_CACHE/qemu/qemu-i386" --version | head -1)"
   fi
   if ! wine32_root_intact; then
-    wine32_build_root || { wine32_release; wine32_why "the i386 root could not be built (see $WINE32_CACHE/mmdebstrap.log)"; return 1; }
-    # Verify what was built; a root whose Wine cannot start is removed, not kept for the next run.
-    wine32_root_intact ||
-      { rm -rf "$WINE32_ROOT"; wine32_release; wine32_why "the i386 root's Wine does not start on this machine"; return 1; }
+    wine32_lock -x && wine32_build_checked_root && wine32_lock -s || { wine32_release; return 1; }
   fi
 }
 
