@@ -48,14 +48,16 @@ fi
 
 wine32_why() { WINE32_WHY="$*"; return 1; }
 
-# wine32_try LOG CMD...: runs CMD with its output in LOG; when it fails, WINE32_WHY names CMD and
-# the first line of LOG that reads as an error (else its last line), so the reason is the cause.
+# wine32_try [--log FILE] CMD...: runs CMD; when it fails, WINE32_WHY names CMD and the first line
+# of its output that reads as an error (else its last line), so that the reason is the cause. With
+# --log the output is also kept in FILE. Other runs may share the cache, so nothing else is written there.
 wine32_try() {
-  local log=$1
-  shift
-  "$@" >"$log" 2>&1 && return 0
-  local line
-  line=$(grep -m 1 -iE '^E: |error|cannot|can.t|fail|not found|denied|invalid|no such' "$log" || tail -n 1 "$log")
+  local log=/dev/null output line
+  if [ "$1" = --log ]; then log=$2; shift 2; fi
+  output=$("$@" 2>&1) && { echo "$output" >"$log"; return 0; }
+  echo "$output" >"$log"
+  line=$(grep -m 1 -iE '^E: |error|cannot|can.t|fail|not found|denied|invalid|no such' <<<"$output" ||
+         tail -n 1 <<<"$output")
   wine32_why "\`$*\` failed: ${line:-no output}"
 }
 
@@ -97,7 +99,7 @@ wine32_fetch_qemu() {
   for suite in "$release" "$release-backports"; do
     echo "deb [signed-by=$keyring] $WINE32_MIRROR $suite main" >"$apt/sources.list"
     rm -rf "$apt/lists" && mkdir -p "$apt/lists/partial"
-    wine32_try "$apt/update.log" apt-get "${opts[@]}" update || return 1
+    wine32_try apt-get "${opts[@]}" update || return 1
     version=$(apt-cache "${opts[@]}" show qemu-user 2>/dev/null | sed -n 's/^Version: *//p' | head -n 1)
     # Debian's versions read epoch:upstream; the upstream major is what counts.
     [ "$(echo "${version#*:}" | cut -d. -f1)" -ge 10 ] 2>/dev/null && break
@@ -105,7 +107,7 @@ wine32_fetch_qemu() {
   done
   [ -n "$version" ] || { wine32_why "neither $release nor $release-backports has qemu-user 10"; return 1; }
   rm -f "$apt"/qemu-user_*.deb
-  wine32_try "$apt/download.log" env -C "$apt" apt-get "${opts[@]}" download qemu-user || return 1
+  wine32_try env -C "$apt" apt-get "${opts[@]}" download qemu-user || return 1
   dpkg-deb --fsys-tarfile "$apt"/qemu-user_*.deb | tar -xO ./usr/bin/qemu-i386 >"$dir/qemu-i386.new" ||
     { wine32_why "qemu-user $version holds no ./usr/bin/qemu-i386"; return 1; }
   chmod +x "$dir/qemu-i386.new" && mv "$dir/qemu-i386.new" "$dir/qemu-i386"
@@ -130,14 +132,14 @@ wine32_remove_stale_entries() {
 # Registers qemu for i386 ELF programs. F opens the interpreter now, so it also works inside the root.
 wine32_register_qemu() {
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-    wine32_try "$WINE32_CACHE/binfmt.log" mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
+    wine32_try mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
   fi
   WINE32_BINFMT=vorn-i386-$$
   local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
   local mask='\xff\xff\xff\xff\xff\xfe\xfe\xfc\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-  echo ":$WINE32_BINFMT:M::$magic:$mask:$WINE32_CACHE/qemu/qemu-i386-binfmt-P:OPF" \
-    >/proc/sys/fs/binfmt_misc/register 2>"$WINE32_CACHE/binfmt.log" ||
-    { WINE32_BINFMT=; wine32_why "registering qemu-i386 in binfmt_misc failed: $(head -n 1 "$WINE32_CACHE/binfmt.log")"; }
+  local rule=":$WINE32_BINFMT:M::$magic:$mask:$WINE32_CACHE/qemu/qemu-i386-binfmt-P:OPF"
+  wine32_try bash -c 'echo "$1" >/proc/sys/fs/binfmt_misc/register' register-qemu "$rule" ||
+    { WINE32_BINFMT=; WINE32_WHY="registering qemu-i386 in binfmt_misc failed: ${WINE32_WHY#*failed: }"; return 1; }
 }
 
 wine32_release() {
@@ -153,7 +155,8 @@ wine32_release() {
 
 wine32_root_intact() {
   [ "$(cat "$WINE32_ROOT/.vorn-stamp" 2>/dev/null)" = "$WINE32_STAMP" ] &&
-    wine32_try "$WINE32_CACHE/check.log" wine32_run wine --version
+    { wine32_try wine32_run wine --version ||
+      wine32_why "\`wine --version\` in the i386 root failed: ${WINE32_WHY#*failed: }"; }
 }
 
 # About 330 MB to download; a minute to build where i386 runs natively, about 7 under qemu. Man
@@ -163,7 +166,7 @@ wine32_build_root() {
   rm -rf "$WINE32_ROOT.new"
   # i386 programs already run (wine32_prepare saw to it); mmdebstrap's own check would look for a
   # qemu of Debian's naming instead of the one registered here.
-  wine32_try "$WINE32_BUILD_LOG" \
+  wine32_try --log "$WINE32_BUILD_LOG" \
     mmdebstrap --quiet --variant=apt --architectures=i386,amd64 --include="${WINE32_PACKAGES// /,}" \
     --skip=check/qemu \
     --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
@@ -188,7 +191,7 @@ wine32_prepare() {
   done
   mkdir -p "$WINE32_CACHE"
   # The root's mounts are made in a private mount namespace; that needs / to be a mount point.
-  if ! wine32_try "$WINE32_CACHE/unshare.log" unshare --mount --propagation private true; then
+  if ! wine32_try unshare --mount --propagation private true; then
     mountpoint -q / ||
       WINE32_WHY="$WINE32_WHY (/ is not a mount point here, as in a chroot: bind-mount the root onto itself first)"
     return 1
@@ -203,7 +206,7 @@ wine32_prepare() {
         { wine32_release; return 1; }
     fi
     wine32_register_qemu || { wine32_release; return 1; }
-    wine32_try "$WINE32_CACHE/arch-test.log" arch-test i386 ||
+    wine32_try arch-test i386 ||
       { wine32_release; WINE32_WHY="i386 programs do not run even under qemu-i386: $WINE32_WHY"; return 1; }
     # Measured: the i686 tests run 2.3-2.4 times slower under emulation than natively.
     [ "${WINE32_DEFAULT_FACTOR:-}" != yes ] || export VORN_TIME_FACTOR=4
