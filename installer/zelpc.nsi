@@ -194,7 +194,9 @@ FunctionEnd
 ; Pushes 1 when $INSTDIR lies inside one of the Program Files folders, else 0. The path is made
 ; full first, so that "..", "." and "/" cannot make a folder elsewhere look like one inside; the
 ; trailing backslash keeps "Program FilesX" out; the comparison ignores case, as the file system
-; does. Both folders count: a 32-bit setup on 64-bit Windows may be pointed at the 64-bit one.
+; does. Both folders count, whichever the setup's own is: $PROGRAMFILES64 is the 64-bit one, and
+; the 32-bit one is asked of the shell, as NSIS's 64-bit setup gives the 64-bit folder for
+; $PROGRAMFILES32 too.
 !macro UNDER_FOLDER FOLDER
   StrLen $1 "${FOLDER}\"
   StrCpy $1 $0 $1
@@ -204,15 +206,20 @@ FunctionEnd
   ${EndIf}
 !macroend
 Function IsUnderProgramFiles
+  ; $0 the full path, $1 scratch, $2 the answer, $3 the 32-bit Program Files
   Push $0
   Push $1
   Push $2
+  Push $3
   StrCpy $2 0
   System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+  ; CSIDL_PROGRAM_FILESX86
+  System::Call 'shell32::SHGetFolderPathW(p 0, i 0x2a, p 0, i 0, w .r3) i'
   ${If} $1 <> 0
-    !insertmacro UNDER_FOLDER "$PROGRAMFILES32"
     !insertmacro UNDER_FOLDER "$PROGRAMFILES64"
+    !insertmacro UNDER_FOLDER "$3"
   ${EndIf}
+  Pop $3
   Exch $2
   Exch 2
   Pop $0
