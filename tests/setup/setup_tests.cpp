@@ -634,12 +634,23 @@ private:
     int m_closesIgnored = 0;
 };
 
-// Every file of the install folder with its content, the Run value and the Apps entry.
+// A file's size and FNV-1a hash, short enough to print when two differ.
+std::string Digest(const std::string& content)
+{
+    unsigned long long hash = 14695981039346656037ull;
+    for (unsigned char byte : content)
+        hash = (hash ^ byte) * 1099511628211ull;
+    char text[64];
+    snprintf(text, sizeof(text), "%zu bytes, %016llx", content.size(), hash);
+    return text;
+}
+
+// Every file of the install folder with its digest, the Run value and the Apps entry.
 std::map<std::string, std::string> InstallationSnapshot()
 {
     std::map<std::string, std::string> snapshot;
     for (const std::string& name : FilesIn(InstallDir()))
-        snapshot["file " + name] = ReadFile(InstallDir() + "\\" + name);
+        snapshot["file " + name] = Digest(ReadFile(InstallDir() + "\\" + name));
     snapshot["run VornTray"] = ReadValue(kRunKey, "VornTray").text;
     for (const char* name : {"DisplayName", "DisplayVersion", "InstallLocation", "UninstallString"})
         snapshot[std::string("apps ") + name] = ReadValue(kUninstallKey, name).text;
