@@ -120,6 +120,14 @@ Function ${PREFIX}CloseVornTray
     ${If} $0 = 0
       ${Break}
     ${EndIf}
+    ; A window still found once the time is up ends the closing, however many came and went.
+    System::Call 'kernel32::GetTickCount() i .r5'
+    IntOp $5 $4 - $5
+    ${If} $5 <= 0
+      DetailPrint "VornTray did not end within ${CLOSE_WAIT_MS} ms"
+      SetErrors
+      ${Break}
+    ${EndIf}
     System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
     ; SYNCHRONIZE. The process may be one setup cannot open: then the window alone tells.
     System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2'
