@@ -35,6 +35,11 @@ Unicode true
 
 Name "Vorn ZelPC Utilities"
 OutFile "${OUT_FILE}"
+; scripts/sign packs the setup again with a signer, so that the Uninstall.exe it writes is signed
+; as well: Apps & features shows the publisher of what it runs.
+!ifdef UNINSTALLER_SIGNER
+  !uninstfinalize '"${UNINSTALLER_SIGNER}" "%1"' = 0
+!endif
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ; The installed files get the time of installation: stored times would make the setup depend on
@@ -91,38 +96,74 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 !define Log "!insertmacro LOG_LINE"
 
 ; Ends every running VornTray the way its own "Exit" would: WM_CLOSE to its window "VORNTRAY",
-; then a wait for the process. A copy that does not end in time is left running and reported.
+; then a wait until the window is gone and its process, which holds VornTray.exe, has ended. The
+; whole closing has CLOSE_WAIT_MS: a window that stays (it ignores WM_CLOSE, or belongs to some
+; other program) or a process that does not end sets the error flag, however many windows there are.
+; $VornTraysClosed counts the copies that did end.
+Var VornTraysClosed
 !macro CLOSE_VORNTRAY PREFIX
 Function ${PREFIX}CloseVornTray
+  ; $0 window, $1 its process id, $2 the process handle, $3 a call's result, $4 the deadline,
+  ; $5 the time left
   Push $0
   Push $1
   Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $VornTraysClosed 0
+  System::Call 'kernel32::GetTickCount() i .r4'
+  IntOp $4 $4 + ${CLOSE_WAIT_MS}
+  ClearErrors
   ${Do}
     FindWindow $0 "VORNTRAY"
     ${If} $0 = 0
       ${Break}
     ${EndIf}
+    ; A window still found once the time is up ends the closing, however many came and went.
+    System::Call 'kernel32::GetTickCount() i .r5'
+    IntOp $5 $4 - $5
+    ${If} $5 <= 0
+      DetailPrint "VornTray did not end within ${CLOSE_WAIT_MS} ms"
+      SetErrors
+      ${Break}
+    ${EndIf}
     System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
-    ; SYNCHRONIZE
+    ; SYNCHRONIZE. The process may be one setup cannot open: then the window alone tells.
     System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2'
     DetailPrint "Closing VornTray (process $1)"
     System::Call 'user32::PostMessage(p r0, i ${WM_CLOSE}, p 0, p 0)'
-    ${If} $2 P<> 0
-      System::Call 'kernel32::WaitForSingleObject(p r2, i ${CLOSE_WAIT_MS}) i .r1'
-      System::Call 'kernel32::CloseHandle(p r2)'
-    ${Else}
-      Sleep ${CLOSE_WAIT_MS}
-      StrCpy $1 0
-    ${EndIf}
-    ${If} $1 <> 0
-      FindWindow $1 "VORNTRAY"
-      ${If} $1 = $0
-        DetailPrint "VornTray did not end within ${CLOSE_WAIT_MS} ms"
-        SetErrors
+    ${Do}
+      System::Call 'user32::IsWindow(p r0) i .r3'
+      System::Call 'kernel32::GetTickCount() i .r5'
+      IntOp $5 $4 - $5
+      ${If} $3 = 0
+      ${OrIf} $5 <= 0
         ${Break}
       ${EndIf}
+      Sleep 100
+    ${Loop}
+    StrCpy $3 0
+    ${If} $2 P<> 0
+      ${If} $5 < 0
+        StrCpy $5 0
+      ${EndIf}
+      System::Call 'kernel32::WaitForSingleObject(p r2, i r5) i .r3'
+      System::Call 'kernel32::CloseHandle(p r2)'
     ${EndIf}
+    ; Still there after the wait: WAIT_OBJECT_0 is 0.
+    System::Call 'user32::IsWindow(p r0) i .r5'
+    ${If} $5 <> 0
+    ${OrIf} $3 <> 0
+      DetailPrint "VornTray did not end within ${CLOSE_WAIT_MS} ms"
+      SetErrors
+      ${Break}
+    ${EndIf}
+    IntOp $VornTraysClosed $VornTraysClosed + 1
   ${Loop}
+  Pop $5
+  Pop $4
+  Pop $3
   Pop $2
   Pop $1
   Pop $0
@@ -143,20 +184,125 @@ FunctionEnd
 !insertmacro REMOVE_VORN_FOLDER ""
 !insertmacro REMOVE_VORN_FOLDER "un."
 
+; Refuses the installation with the reason on the stack. A refused upgrade leaves the installation
+; as it was, so a VornTray that setup closed on the way is started again.
 Function Fail
   Exch $0
   DetailPrint "$0"
   MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
   SetErrorLevel 2
   Pop $0
+  ${If} $VornTraysClosed > 0
+  ${AndIf} ${FileExists} "$INSTDIR\VornTray.exe"
+    Call StartVornTray
+  ${EndIf}
   Abort
+FunctionEnd
+
+; Pushes 1 when $INSTDIR lies inside one of the Program Files folders, else 0. The path is made
+; full first, so that "..", "." and "/" cannot make a folder elsewhere look like one inside; the
+; trailing backslash keeps "Program FilesX" out; the comparison ignores case, as the file system
+; does. Both folders count, whichever the setup's own is: $PROGRAMFILES64 is the 64-bit one, and
+; the 32-bit one is asked of the shell, as NSIS's 64-bit setup gives the 64-bit folder for
+; $PROGRAMFILES32 too.
+!macro UNDER_FOLDER FOLDER
+  StrLen $1 "${FOLDER}\"
+  StrCpy $1 $0 $1
+  ${If} "${FOLDER}" != ""
+  ${AndIf} $1 == "${FOLDER}\"
+    StrCpy $2 1
+  ${EndIf}
+!macroend
+Function IsUnderProgramFiles
+  ; $0 the full path, $1 scratch, $2 the answer, $3 the 32-bit Program Files
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $2 0
+  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+  ; CSIDL_PROGRAM_FILESX86
+  System::Call 'shell32::SHGetFolderPathW(p 0, i 0x2a, p 0, i 0, w .r3) i'
+  ${If} $1 <> 0
+    !insertmacro UNDER_FOLDER "$PROGRAMFILES64"
+    !insertmacro UNDER_FOLDER "$3"
+  ${EndIf}
+  Pop $3
+  Exch $2
+  Exch 2
+  Pop $0
+  Pop $1
+FunctionEnd
+
+; Gives $INSTDIR the rights Program Files has, so that only administrators can replace the
+; program that starts at every user's logon: Administrators and SYSTEM full control, Users read
+; and execute, nothing inherited from the parent. Files in it inherit the same. Set through
+; SetNamedSecurityInfo, which also hands the new rights down to what an earlier installation left
+; there. Sets the error flag when the rights cannot be set.
+Function ProtectFolder
+  Push $0
+  Push $1
+  Push $2
+  ; SDDL_REVISION_1; 0x1200a9 is FILE_GENERIC_READ | FILE_GENERIC_EXECUTE.
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
+  ${If} $0 <> 0
+    System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i, *p .r2, *i) i .r0'
+    ${If} $0 <> 0
+      ; SE_FILE_OBJECT; DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
+      System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i 1, i 0x80000004, p 0, p 0, p r2, p 0) i .r0'
+      ${If} $0 = 0
+        StrCpy $0 1
+      ${Else}
+        DetailPrint "SetNamedSecurityInfo: error $0"
+        StrCpy $0 0
+      ${EndIf}
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p r1)'
+  ${EndIf}
+  ClearErrors
+  ${If} $0 = 0
+    SetErrors
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
 FunctionEnd
 
 Section "VornTray and InstallZel" SecMain
   SectionIn RO
-  ; Checked before anything changes, so that a refused installation leaves nothing behind.
+  ; Nothing is written before this point, so that a refused installation leaves nothing behind.
+  ; A running VornTray holds its file; an upgrade closes it and starts the new one at the end.
+  Call CloseVornTray
+  ${If} ${Errors}
+    Push "VornTray is still running and cannot be replaced. Close it and run setup again."
+    Call Fail
+  ${EndIf}
+
+  Call IsUnderProgramFiles
+  Pop $3
+  ${If} $3 = 0
+    ; Rights set on a folder that holds other things would change them for those too: outside
+    ; Program Files setup takes only a new or empty folder, or the one it installed into before.
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${DirState} "$INSTDIR" $1
+    ${If} $1 = 1
+    ${AndIf} $0 != "$INSTDIR"
+      Push "The folder $INSTDIR already holds other files. Choose a new or empty folder."
+      Call Fail
+    ${EndIf}
+  ${EndIf}
+
   ClearErrors
   CreateDirectory "$INSTDIR"
+  ${If} $3 = 0
+  ${AndIfNot} ${Errors}
+    Call ProtectFolder
+    ${If} ${Errors}
+      RMDir "$INSTDIR"
+      Push "Setup cannot limit who may change the folder $INSTDIR."
+      Call Fail
+    ${EndIf}
+  ${EndIf}
   FileOpen $0 "$INSTDIR\${LOG_FILE}" w
   ${If} ${Errors}
     RMDir "$INSTDIR"
@@ -165,6 +311,9 @@ Section "VornTray and InstallZel" SecMain
   ${EndIf}
   FileClose $0
   ${Log} "Vorn ZelPC ${VERSION} into $INSTDIR"
+  ${If} $3 = 0
+    ${Log} "Folder outside Program Files: Administrators and SYSTEM may change it, Users may read and run it"
+  ${EndIf}
 
   ClearErrors
   WriteRegStr HKLM "${RUN_KEY}" "VornTray" '"$INSTDIR\VornTray.exe"'
@@ -173,13 +322,6 @@ Section "VornTray and InstallZel" SecMain
     RMDir "$INSTDIR"
     Call RemoveVornFolder
     Push "Setup cannot register VornTray to start at logon (HKLM\${RUN_KEY})."
-    Call Fail
-  ${EndIf}
-
-  ; A running VornTray holds its file; an upgrade closes it and starts the new one at the end.
-  Call CloseVornTray
-  ${If} ${Errors}
-    Push "VornTray is still running and cannot be replaced. Close it and run setup again."
     Call Fail
   ${EndIf}
 

@@ -3,10 +3,13 @@
 // and what its uninstaller takes away again.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <algorithm>
+#include <cctype>
+#include <map>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -58,9 +61,9 @@ std::string ReadFile(const std::string& path)
 }
 
 // The setup log is UTF-16; its lines are ASCII.
-std::string ReadLog()
+std::string ReadLog(const std::string& dir = InstallDir())
 {
-    std::string raw = ReadFile(InstallDir() + "\\ZelPCSetup.log");
+    std::string raw = ReadFile(dir + "\\ZelPCSetup.log");
     std::string text;
     for (size_t i = 0; i < raw.size(); i += 2)
         text += raw[i];
@@ -605,5 +608,254 @@ INSTANTIATE_TEST_SUITE_P(Table, CutShortSetup, ::testing::Values(
     CutShortCase{"silent", "/S", false},
     CutShortCase{"interactive", "", true}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A "VORNTRAY" window of this test process that is told WM_CLOSE and stays, as a hung VornTray
+// or another program's window of that class does. Its messages are handled while the test waits
+// for setup.
+class StubbornVornTray
+{
+public:
+    StubbornVornTray() { m_window = CreateHiddenWindow("VORNTRAY", WindowProc, this); }
+    ~StubbornVornTray() { DestroyWindow(m_window); }
+    HWND Window() const { return m_window; }
+    int ClosesIgnored() const { return m_closesIgnored; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto self = reinterpret_cast<StubbornVornTray*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (message == WM_CLOSE && self) {
+            ++self->m_closesIgnored;
+            return 0;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    HWND m_window = nullptr;
+    int m_closesIgnored = 0;
+};
+
+// A file's size and FNV-1a hash, short enough to print when two differ.
+std::string Digest(const std::string& content)
+{
+    unsigned long long hash = 14695981039346656037ull;
+    for (unsigned char byte : content)
+        hash = (hash ^ byte) * 1099511628211ull;
+    char text[64];
+    snprintf(text, sizeof(text), "%zu bytes, %016llx", content.size(), hash);
+    return text;
+}
+
+// Every file of the install folder with its digest, the Run value and the Apps entry.
+std::map<std::string, std::string> InstallationSnapshot()
+{
+    std::map<std::string, std::string> snapshot;
+    for (const std::string& name : FilesIn(InstallDir()))
+        snapshot["file " + name] = Digest(ReadFile(InstallDir() + "\\" + name));
+    snapshot["run VornTray"] = ReadValue(kRunKey, "VornTray").text;
+    for (const char* name : {"DisplayName", "DisplayVersion", "InstallLocation", "UninstallString"})
+        snapshot[std::string("apps ") + name] = ReadValue(kUninstallKey, name).text;
+    return snapshot;
+}
+
+struct StubbornCase
+{
+    const char* label;
+    bool upgrade;
+};
+
+// Names the row in test output.
+void PrintTo(const StubbornCase& row, std::ostream* out)
+{
+    *out << row.label;
+}
+
+class StubbornVornTraySetup : public Setup, public ::testing::WithParamInterface<StubbornCase>
+{
+};
+
+// Setup gives a VornTray 10 s to end after WM_CLOSE, then refuses before it has written anything.
+// Wine lets any process open any other (measured: even a protected, empty DACL on a process leaves
+// OpenProcess(SYNCHRONIZE) working), so the window of a process setup cannot open is met only on
+// Windows; setup watches the window itself on both paths, and this row runs that watch.
+TEST_P(StubbornVornTraySetup, IsRefusedWithinTheCloseWaitAndLeavesWhatWasThere)
+{
+    const StubbornCase& row = GetParam();
+    std::map<std::string, std::string> before;
+    if (row.upgrade) {
+        ASSERT_TRUE(m_server.Start());
+        ASSERT_EQ(Install().exitCode, 0u);
+        ASSERT_NE(WaitForVornTray(), nullptr);
+        before = InstallationSnapshot();
+    }
+    SetupRun run;
+    int closesIgnored = 0;
+    {
+        StubbornVornTray stubborn;
+        ASSERT_NE(stubborn.Window(), nullptr);
+        run = Install();
+        closesIgnored = stubborn.ClosesIgnored();
+    }
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_GE(closesIgnored, 1) << "setup never asked the window to close";
+    EXPECT_GE(run.elapsedMs, 10000u) << "refused without giving VornTray its 10 s";
+    EXPECT_LT(run.elapsedMs, kInstallBoundMs);
+    EXPECT_FALSE(VisibleDialogExists());
+    if (!row.upgrade) {
+        ExpectNothingInstalled();
+        return;
+    }
+    EXPECT_EQ(InstallationSnapshot(), before);
+    // The VornTray setup closed on the way, if it met that one first, runs again.
+    HWND tray = WaitForVornTray();
+    ASSERT_NE(tray, nullptr) << "the installed VornTray no longer runs";
+    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(tray)));
+    EXPECT_EQ(ImagePath(process.get()), InstallDir() + "\\VornTray.exe");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StubbornVornTraySetup, ::testing::Values(
+    StubbornCase{"first_install", false},
+    StubbornCase{"upgrade", true}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// Whether folder has exactly the rights Program Files gives: a protected DACL of Administrators
+// and SYSTEM full control, Users read and execute, each handed down to files and folders in it.
+::testing::AssertionResult HasProgramFilesRights(const std::string& folder)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR actual = nullptr;
+    DWORD error = GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &dacl, nullptr, &actual);
+    if (error != ERROR_SUCCESS)
+        return ::testing::AssertionFailure() << "GetNamedSecurityInfo: " << error;
+    char* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(actual, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+    std::string shown = text ? text : "?";
+    LocalFree(text);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(actual, &control, &revision);
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
+                                                         SDDL_REVISION_1, &wanted, nullptr);
+    PACL wantedDacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorDacl(wanted, &present, &wantedDacl, &defaulted);
+    bool same = (control & SE_DACL_PROTECTED) && dacl && dacl->AceCount == wantedDacl->AceCount;
+    for (WORD i = 0; same && i < dacl->AceCount; ++i) {
+        void* a = nullptr;
+        void* b = nullptr;
+        GetAce(dacl, i, &a);
+        GetAce(wantedDacl, i, &b);
+        WORD size = static_cast<ACE_HEADER*>(a)->AceSize;
+        same = size == static_cast<ACE_HEADER*>(b)->AceSize && memcmp(a, b, size) == 0;
+    }
+    LocalFree(wanted);
+    LocalFree(actual);
+    if (same)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << folder << " has " << shown;
+}
+
+std::string Lowercase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+std::string ProgramFilesX86()
+{
+    char path[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, 0, path);
+    return path;
+}
+
+const char kFolderRuleLine[] = "Folder outside Program Files: Administrators and SYSTEM may change it, Users may read and run it";
+
+struct FolderCase
+{
+    const char* label;
+    // The folder given with /D=, and the one it names once "." and ".." are resolved.
+    std::string (*folder)();
+    std::string (*resolved)();
+    bool outsideProgramFiles;
+    // Folders the test leaves behind above it, removed afterwards, innermost first.
+    std::vector<std::string> (*parents)();
+};
+
+// Names the row in test output.
+void PrintTo(const FolderCase& row, std::ostream* out)
+{
+    *out << row.label;
+}
+
+class FolderRule : public Setup, public ::testing::WithParamInterface<FolderCase>
+{
+};
+
+// Where setup installs decides who may change VornTray.exe, which starts at every user's logon:
+// inside Program Files the folder keeps the rights it inherits there, elsewhere setup gives it
+// Program Files' own. What setup's run shows: its exit code, the files and its log line. Wine does
+// not keep a folder's DACL (SetNamedSecurityInfo succeeds, the folder then shows a default one), so
+// the rights themselves are checked on Windows only.
+TEST_P(FolderRule, DecidesTheFolderRightsByWhereTheFolderReallyIs)
+{
+    const FolderCase& row = GetParam();
+    const std::string folder = row.folder(), dir = row.resolved();
+    ASSERT_TRUE(m_server.Start());
+    SetupRun run = Install("/S /D=" + folder);
+    ASSERT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(ReadFile(dir + "\\VornTray.exe"), ReadFile(ToWindowsPath(VORNTRAY_EXE)));
+    EXPECT_EQ(ReadLog(dir).find(kFolderRuleLine) != std::string::npos, row.outsideProgramFiles) << ReadLog(dir);
+    if (row.outsideProgramFiles) {
+        if (UnderWine())
+            printf("Known Wine difference: a folder's DACL is not kept; %s\n",
+                   HasProgramFilesRights(dir).message());
+        else
+            EXPECT_TRUE(HasProgramFilesRights(dir));
+    }
+    ASSERT_NE(WaitForVornTray(), nullptr);
+    EXPECT_EQ(Uninstall("").exitCode, 0u);
+    EXPECT_FALSE(Exists(dir));
+    for (const std::string& parent : row.parents())
+        RemoveDirectoryA(parent.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FolderRule, ::testing::Values(
+    FolderCase{"outside", [] { return std::string("C:\\Tools\\ZelPC"); }, [] { return std::string("C:\\Tools\\ZelPC"); },
+               true, [] { return std::vector<std::string>{"C:\\Tools"}; }},
+    FolderCase{"dot_dot_out_of_program_files", [] { return ProgramFiles() + "\\..\\Tools\\ZelPC"; },
+               [] { return std::string("C:\\Tools\\ZelPC"); }, true, [] { return std::vector<std::string>{"C:\\Tools"}; }},
+    FolderCase{"program_files_as_a_prefix", [] { return ProgramFiles() + "X\\ZelPC"; },
+               [] { return ProgramFiles() + "X\\ZelPC"; }, true, [] { return std::vector<std::string>{ProgramFiles() + "X"}; }},
+    FolderCase{"program_files_other_case", [] { return Lowercase(InstallDir()); }, [] { return InstallDir(); }, false,
+               [] { return std::vector<std::string>{ProgramFiles() + "\\Vorn"}; }},
+    FolderCase{"program_files_x86", [] { return ProgramFilesX86() + "\\Vorn\\ZelPC"; },
+               [] { return ProgramFilesX86() + "\\Vorn\\ZelPC"; }, false,
+               [] { return std::vector<std::string>{ProgramFilesX86() + "\\Vorn"}; }}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Outside Program Files setup does not take over a folder that holds something else: rights set
+// there would change them for the other files too.
+TEST_F(Setup, FolderOutsideProgramFilesWithOtherFilesIsRefusedAndKeptAsItWas)
+{
+    const std::string dir = "C:\\Tools\\Other";
+    ASSERT_TRUE(CreateDirectoryA("C:\\Tools", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    std::ofstream(dir + "\\notes.txt") << "kept";
+    EXPECT_EQ(Install("/S /D=" + dir).exitCode, 2u);
+    EXPECT_FALSE(VisibleDialogExists());
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"notes.txt"});
+    EXPECT_EQ(ReadFile(dir + "\\notes.txt"), "kept");
+    ExpectNothingInstalled();
+    DeleteFileA((dir + "\\notes.txt").c_str());
+    RemoveDirectoryA(dir.c_str());
+    RemoveDirectoryA("C:\\Tools");
+}
 
 } // namespace
