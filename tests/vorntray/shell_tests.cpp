@@ -155,6 +155,25 @@ INSTANTIATE_TEST_SUITE_P(Table, BusyShellAtStart, ::testing::Values(
     BusyCase{"answers_late_and_refuses_the_first_2_calls", "--late 1500 --refuse-first 2", 2}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// A shell that ends in the middle of the add, as one that crashes at logon: the next try finds
+// the shell after it (Wine's), which says nothing.
+TEST_F(ShellNotReady, ShellGoingAwayDuringTheFirstAddIsFollowedByTheNext)
+{
+    StoreMode(1024, 768);
+    ASSERT_TRUE(m_shell.Start("--vanish-at 1"));
+    Start();
+    ASSERT_TRUE(m_tray.Running());
+    std::vector<ShellRequest> requests = TrayRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].code, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(requests[0].answer, kAnswerVanished);
+
+    ASSERT_TRUE(PumpUntil([&] { return IconInNotificationArea(m_main); }, kPaceMs + kTimeoutMs))
+        << "no icon in Wine's tray";
+    printf("shell gone during the first add: icon in Wine's tray %lu ms after the add\n",
+           GetTickCount() - requests[0].tick);
+}
+
 TEST_F(ShellNotReady, ShellThatNeverComesLeavesVornTrayIdleUntilTaskbarCreated)
 {
     StoreMode(1024, 768);
