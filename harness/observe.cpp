@@ -73,6 +73,16 @@ double CpuMilliseconds(DWORD processId)
     return total;
 }
 
+RestCost MeasureRest(DWORD processId, DWORD unixPid, DWORD restMs)
+{
+    double cpuBefore = CpuMilliseconds(processId);
+    long long switchesBefore = ContextSwitches(unixPid);
+    Sleep(restMs);
+    double cpuAfter = CpuMilliseconds(processId);
+    long long switchesAfter = ContextSwitches(unixPid);
+    return {cpuBefore < 0 ? -1 : cpuAfter - cpuBefore, switchesBefore < 0 ? -1 : switchesAfter - switchesBefore};
+}
+
 DWORD FindUnixProcess(const std::string& token)
 {
     DWORD found = 0;

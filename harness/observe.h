@@ -16,6 +16,15 @@ DWORD FindUnixProcess(const std::string& token);
 // cannot be read. A thread that waits in GetMessage and is sent nothing is never switched out.
 long long ContextSwitches(DWORD unixPid);
 
+// What a process used while it was left alone for restMs: its CPU time and its wake-ups (the
+// context switches of its Unix process). A figure that could not be read is negative.
+struct RestCost
+{
+    double cpuMs;
+    long long wakeups;
+};
+RestCost MeasureRest(DWORD processId, DWORD unixPid, DWORD restMs);
+
 // The working set: the process's memory that is resident right now.
 SIZE_T ResidentBytes(HANDLE process);
 // The memory the process has committed for itself, resident or not.

@@ -3,7 +3,29 @@
 
 namespace {
 const char kNotifyClassName[] = "TrayIconClass";
+
+// A shell that does not take the icon is either not there yet, and then broadcasts "TaskbarCreated"
+// when it comes, or there but not answering: busy starting at logon on a slow machine, or with a
+// restart, a DPI change or a remote session. Such a shell is asked again every 2 s (kRetryPaceMs),
+// counted from the end of the try before, since one call may itself block about 4 s on Windows,
+// for 60 s (kRetryBoundMs) after the refusal. A minute outlasts a busy logon, the pace puts the
+// icon in place soon after the shell answers, and a shell that never answers costs at most 30 tries
+// (fewer where the calls block). After that only the next "TaskbarCreated" or work-area change
+// tries again, and the program is idle meanwhile.
+const UINT_PTR kRetryTimerId = 1;
+
+// Windows 7 and later keep broadcasts from a lower integrity level away from an elevated copy,
+// unless the window lets them through. Looked up by name: the older systems lack the call. (Wine
+// has no such filter; its call does nothing.)
+void LetThroughFilter(HWND window, UINT message)
+{
+    using ChangeFilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    const DWORD kAllow = 1;  // MSGFLT_ALLOW
+    FARPROC found = GetProcAddress(GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx");
+    if (found && window)
+        reinterpret_cast<ChangeFilterEx>(reinterpret_cast<void (*)()>(found))(window, message, kAllow, nullptr);
 }
+} // namespace
 
 CSystemTray* CSystemTray::s_activeTray = nullptr;
 // The shell broadcasts this message to every top-level window when the taskbar is (re)created.
@@ -26,6 +48,7 @@ CSystemTray::CSystemTray()
     m_reserved2 = 0;
     m_ownerWindow = nullptr;
     m_addFlags = 0;
+    m_retryStart = 0;
 
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);
@@ -39,7 +62,9 @@ CSystemTray::~CSystemTray()
     // The icon stays in the notification area: nothing here tells the shell to delete it.
     if (m_notifyWindow)
         DestroyWindow(m_notifyWindow);
-    // Windows of other objects must not reach a destroyed one through the routing pointer.
+    // Departs from the plain rule that the pointer is never cleared: at process exit the runtime
+    // destroys this object while windows of the thread may still get messages, and these must
+    // not reach a destroyed object through the pointer.
     if (s_activeTray == this)
         s_activeTray = nullptr;
 }
@@ -58,6 +83,8 @@ BOOL CSystemTray::AddToTray(HINSTANCE instance, HWND ownerWindow, UINT callbackM
     RegisterNotifyClass(instance);
     m_notifyWindow = CreateWindowExA(0, kNotifyClassName, "", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
                                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+    // An elevated copy gets its icon back after the shell restarts too.
+    LetThroughFilter(m_notifyWindow, s_taskbarCreatedMsg);
 
     m_iconData.cbSize = sizeof(m_iconData);
     m_iconData.hWnd = ownerWindow ? ownerWindow : m_notifyWindow;
@@ -91,8 +118,11 @@ BOOL CSystemTray::AddToTray(HINSTANCE instance, HWND ownerWindow, UINT callbackM
         result = Shell_NotifyIconA(NIM_ADD, &m_iconData);
         m_iconAbsent = !result;
         m_iconHidden = !result;
-        // An icon that made it into the notification area is added again whenever the taskbar is re-created.
-        m_addPending = result != FALSE;
+        // The icon is added again whenever the taskbar is re-created, also after a first add that a
+        // shell still starting refused; such a shell is asked again until it takes the icon.
+        m_addPending = TRUE;
+        if (!result)
+            StartRetrying();
     }
 
     // The balloon is shown once: later adds carry an empty text.
@@ -129,6 +159,8 @@ LRESULT CALLBACK CSystemTray::NotifyWindowProc(HWND window, UINT message, WPARAM
         return tray->HandleTaskbarCreated(wParam, lParam);
     if (message == WM_SETTINGCHANGE && wParam == SPI_SETWORKAREA)
         return tray->HandleSettingChange(wParam, lParam);
+    if (message == WM_TIMER && wParam == kRetryTimerId)
+        return tray->HandleRetryTimer();
     if (message == tray->m_iconData.uCallbackMessage)
         return tray->HandleTrayMessage(wParam, lParam);
     return DefWindowProcA(window, message, wParam, lParam);
@@ -149,18 +181,53 @@ LRESULT CSystemTray::HandleSettingChange(WPARAM wParam, LPARAM)
 
 void CSystemTray::ReAddIcon()
 {
-    if (!m_addPending || m_iconHidden)
+    // Only an icon that was never to be shown stays out. A failed add does not: the shell that
+    // failed it may be busy now and restart later.
+    if (!m_addPending)
         return;
+    if (AddAgain())
+        StopRetrying();
+    else
+        StartRetrying();
+}
 
+LRESULT CSystemTray::HandleRetryTimer()
+{
+    if (AddAgain() || GetTickCount() - m_retryStart >= kRetryBoundMs) {
+        StopRetrying();
+        return 0;
+    }
+    // Set again, so that the pause counts from the end of a try that may have blocked.
+    SetTimer(m_notifyWindow, kRetryTimerId, kRetryPaceMs, nullptr);
+    return 0;
+}
+
+BOOL CSystemTray::AddAgain()
+{
     m_iconData.uFlags = m_addFlags;
     BOOL present = Shell_NotifyIconA(NIM_ADD, &m_iconData);
-    // A work-area change, or a taskbar message from a shell that kept its icons, finds the icon
-    // still there, and the add fails. Ask the shell whether it knows the icon before calling it
-    // absent, or that one failure would stop every later re-add.
+    // Departs from a plain add: a work-area change, a taskbar message from a shell that kept its
+    // icons, or a shell that took an add after its caller gave up, all find the icon still there,
+    // and the add fails. A modify tells whether the shell has the icon before it is called absent.
     if (!present)
         present = Shell_NotifyIconA(NIM_MODIFY, &m_iconData);
     m_iconHidden = !present;
-    m_addPending = present != FALSE;
+    return present;
+}
+
+void CSystemTray::StartRetrying()
+{
+    // Without a notification window neither a timer nor "TaskbarCreated" reaches the component.
+    if (!m_notifyWindow)
+        return;
+    m_retryStart = GetTickCount();
+    SetTimer(m_notifyWindow, kRetryTimerId, kRetryPaceMs, nullptr);
+}
+
+void CSystemTray::StopRetrying()
+{
+    if (m_notifyWindow)
+        KillTimer(m_notifyWindow, kRetryTimerId);
 }
 
 LRESULT CSystemTray::HandleTrayMessage(WPARAM wParam, LPARAM lParam)

@@ -23,6 +23,13 @@ public:
                    UINT identifier, BOOL startHidden, LPCSTR balloonText, LPCSTR balloonTitle,
                    DWORD balloonFlags, UINT balloonTimeoutSeconds);
     HWND GetOwnerWindow() const;
+    // FALSE when the system has no notification area (major version below 4): AddToTray then refused.
+    BOOL TrayAvailable() const { return m_trayAvailable; }
+
+    // A shell that refuses the icon is asked again this long after the end of each try, for at most
+    // this long after the refusal that started the tries (systemtray.cpp says why).
+    static constexpr UINT kRetryPaceMs = 2000;
+    static constexpr DWORD kRetryBoundMs = 60000;
 
     static ATOM RegisterNotifyClass(HINSTANCE instance);
     static LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -31,6 +38,12 @@ protected:
     void ReAddIcon();
     LRESULT HandleTaskbarCreated(WPARAM wParam, LPARAM lParam);
     LRESULT HandleSettingChange(WPARAM wParam, LPARAM lParam);
+    LRESULT HandleRetryTimer();
+    // Adds the icon with the flags of the first add; TRUE once the shell has it.
+    BOOL AddAgain();
+    // A shell that refused the icon is asked again at a bounded pace, for a bounded time from now.
+    void StartRetrying();
+    void StopRetrying();
     LRESULT ShowPopupMenu(HWND target);
     LRESULT PostDefaultCommand(HWND target);
     // Loads the menu named by the icon's identifier and its first sub-menu; the caller destroys the menu.
@@ -41,17 +54,26 @@ protected:
     HWND m_notifyWindow;
     HWND m_ownerWindow;
     BOOL m_trayAvailable;
+    // Kept on purpose though nothing reads them any more (a failed add no longer stops the re-adds):
+    // the icon left out when it starts hidden without the state flag, or refused by the last add;
+    // and the icon's absence as the first add left it.
     BOOL m_iconHidden;
     BOOL m_iconAbsent;
+    // The icon belongs in the notification area: every "TaskbarCreated" or work-area change adds it
+    // again, whatever became of earlier adds.
     BOOL m_addPending;
     BOOL m_win2000Shell;
-    // Part of the object's layout that no operation fills or reads; only the list's storage is freed.
+    // Kept on purpose though nothing fills or reads them: they are part of the object's layout as
+    // the component has always had it. Only the list's storage is freed.
     std::vector<UINT> m_reservedItems;
     int m_reserved1;
     int m_reserved2;
     UINT m_defaultItem;
     BOOL m_defaultIsPosition;
     UINT m_addFlags;
+    // GetTickCount() when the current round of retries began; a round ends with the icon in or
+    // after kRetryBoundMs.
+    DWORD m_retryStart;
 
     static CSystemTray* s_activeTray;
     static const UINT s_taskbarCreatedMsg;

@@ -112,8 +112,12 @@ BOOL InitInstance(HINSTANCE instance)
         return FALSE;
 
     HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_VORNTRAY));
+    // At logon the shell is often not ready for the icon yet. The tray component puts it in place
+    // once the shell takes it, and the saved mode is applied meanwhile; only a system without a
+    // notification area ends the start.
     if (!g_tray.AddToTray(instance, window, WMAPP_TRAYCALLBACK, kTooltip, icon, IDR_TRAYMENU, FALSE, nullptr,
-                          nullptr, 0, kBalloonTimeoutSeconds))
+                          nullptr, 0, kBalloonTimeoutSeconds)
+        && !g_tray.TrayAvailable())
         return FALSE;
 
     ShowWindow(window, SW_HIDE);

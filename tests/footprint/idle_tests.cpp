@@ -17,12 +17,6 @@ const DWORD kSettleMs = 1000;
 const DWORD kRestMs = 8000;
 const UINT kTickMs = 500;
 
-struct Rest
-{
-    double cpuMs;
-    long long wakeups;
-};
-
 // A token for the command line, by which the child's Unix process is found.
 std::string NewToken()
 {
@@ -31,19 +25,15 @@ std::string NewToken()
 }
 
 // What the process used while the test left it alone for kRestMs.
-Rest MeasureRest(const ChildProcess& child, const std::string& token)
+RestCost MeasureRest(const ChildProcess& child, const std::string& token)
 {
     Sleep(kSettleMs);
     DWORD unixPid = FindUnixProcess(token);
     EXPECT_NE(unixPid, 0u) << "no Unix process carries " << token;
-    double cpuBefore = CpuMilliseconds(child.Id());
-    long long switchesBefore = ContextSwitches(unixPid);
-    Sleep(kRestMs);
-    double cpuAfter = CpuMilliseconds(child.Id());
-    long long switchesAfter = ContextSwitches(unixPid);
-    EXPECT_GE(switchesBefore, 0) << "cannot read the context switches";
-    EXPECT_GE(cpuBefore, 0) << "cannot read the CPU time";
-    return {cpuAfter - cpuBefore, switchesAfter - switchesBefore};
+    RestCost rest = ::MeasureRest(child.Id(), unixPid, kRestMs);
+    EXPECT_GE(rest.wakeups, 0) << "cannot read the context switches";
+    EXPECT_GE(rest.cpuMs, 0) << "cannot read the CPU time";
+    return rest;
 }
 
 // The child role of the control test: a thread that a timer wakes twice a second.
@@ -76,7 +66,7 @@ TEST_F(Idle, VornTrayUsesNoCpuAndNeverWakesUp)
     ASSERT_NE(main, nullptr) << "no main window";
     ASSERT_TRUE(PumpUntil([&] { return WaitForInputIdle(tray.Handle(), 0) == 0; }, kTimeoutMs));
 
-    Rest rest = MeasureRest(tray, token);
+    RestCost rest = MeasureRest(tray, token);
     EXPECT_EQ(rest.cpuMs, 0) << "CPU time used at rest";
     EXPECT_EQ(rest.wakeups, 0) << "wake-ups at rest: a timer or polling";
 
@@ -90,7 +80,7 @@ TEST(IdleMeasurement, SeesTheWakeUpsOfATimer)
     ChildProcess ticker;
     std::string token = NewToken();
     ASSERT_TRUE(ticker.Start("\"" + SelfPath() + "\" --tick " + token));
-    Rest rest = MeasureRest(ticker, token);
+    RestCost rest = MeasureRest(ticker, token);
     EXPECT_GE(rest.wakeups, static_cast<long long>(kRestMs / kTickMs)) << "the timer's wake-ups were missed";
 }
 

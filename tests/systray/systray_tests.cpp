@@ -480,7 +480,7 @@ class ReAdd : public ::testing::TestWithParam<ReAddCase>
 {
 };
 
-TEST_P(ReAdd, OnlyWhilePendingAndNotHidden)
+TEST_P(ReAdd, OnlyWhilePending)
 {
     const ReAddCase& row = GetParam();
     OwnerWindow owner;
@@ -505,7 +505,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ReAdd, ::testing::Values(
     ReAddCase{"work_area_change", WM_SETTINGCHANGE, SPI_SETWORKAREA, false, true, true},
     ReAddCase{"other_setting_change", WM_SETTINGCHANGE, SPI_SETDESKWALLPAPER, false, true, false},
     ReAddCase{"not_pending", 0, 0, false, false, false},
-    ReAddCase{"hidden", 0, 0, true, true, false}),
+    ReAddCase{"hidden_after_a_failed_add", 0, 0, true, true, true}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(ReAdd, KeepsGoingWhenTheIconWasStillThere)

@@ -60,10 +60,10 @@ void VornTray::TearDown()
     }
 }
 
-void VornTray::Start()
+void VornTray::Start(const std::string& arguments)
 {
     m_listener.reset(new DisplayChangeListener);
-    ASSERT_TRUE(m_tray.Start(ToWindowsPath(VORNTRAY_EXE)));
+    ASSERT_TRUE(m_tray.Start(ToWindowsPath(VORNTRAY_EXE) + (arguments.empty() ? "" : " " + arguments)));
     m_main = WaitForProcessWindow("VORNTRAY", m_tray.Id(), kTimeoutMs);
     ASSERT_NE(m_main, nullptr) << "no main window";
     // The saved mode is applied before the loop, with a broadcast this thread must answer meanwhile.
@@ -80,6 +80,17 @@ void VornTray::Command(WPARAM wParam)
 void VornTray::TrayCallback(WPARAM iconId, UINT mouseMessage)
 {
     ASSERT_TRUE(PostMessageA(m_main, kTrayCallback, iconId, mouseMessage));
+}
+
+void VornTray::ChooseFromMenu(UINT mouseMessage, int downPresses)
+{
+    TrayCallback(kTrayIconId, mouseMessage);
+    HWND menu = WaitForProcessWindow("#32768", m_tray.Id(), kTimeoutMs);
+    ASSERT_NE(menu, nullptr) << "the menu did not open";
+    for (int i = 0; i < downPresses; ++i)
+        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(menu); }, kTimeoutMs)) << "the menu did not close";
 }
 
 void VornTray::ExpectBroadcastsFor(const DisplayMode* switchedTo)

@@ -31,10 +31,14 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts VornTray and returns once its message loop waits for input.
-    void Start();
+    // Starts VornTray and returns once its message loop waits for input. VornTray ignores its
+    // arguments; a token among them finds its Unix process.
+    void Start(const std::string& arguments = "");
     void Command(WPARAM wParam);
     void TrayCallback(WPARAM iconId, UINT mouseMessage);
+    // Opens the real menu with a button-up callback and chooses an item with the keyboard; the
+    // menu opens with no item selected, so one press selects the first item.
+    void ChooseFromMenu(UINT mouseMessage, int downPresses);
     // The broadcasts seen since start: none, or the platform's own plus exactly one from VornTray,
     // each carrying the colour depth and the new mode.
     void ExpectBroadcastsFor(const DisplayMode* switchedTo);
