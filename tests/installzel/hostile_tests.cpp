@@ -102,6 +102,9 @@ std::string Seconds(DWORD ms)
 class Tally
 {
 public:
+    // bound: the bound the runs are checked against, as the figures name it.
+    explicit Tally(std::string bound) : m_bound(std::move(bound)) {}
+
     // A run survived when it ended with exit code 0 within boundMs and was right; lost counts what
     // it got wrong, in the unit the test prints.
     void Check(const Outcome& run, DWORD boundMs, bool right, size_t lost)
@@ -116,15 +119,16 @@ public:
     int Runs() const { return m_runs; }
 
     // "[ figures  ] InstallZel, WHAT: TRIED, S of N runs survived (exit 0 within BOUND, slowest X), lost: L LOST".
-    void Print(const char* what, const std::string& tried, const std::string& bound, const std::string& lost) const
+    void Print(const char* what, const std::string& tried, const std::string& lost) const
     {
         printf("[ figures  ] InstallZel, %s: %s, %d of %d runs survived (exit 0 within %s, slowest %s), lost: %zu %s\n",
-               what, tried.c_str(), m_survived, m_runs, bound.c_str(), Seconds(m_slowestMs).c_str(), m_lost,
+               what, tried.c_str(), m_survived, m_runs, m_bound.c_str(), Seconds(m_slowestMs).c_str(), m_lost,
                lost.c_str());
         fflush(stdout);
     }
 
 private:
+    std::string m_bound;
     int m_runs = 0;
     int m_survived = 0;
     size_t m_lost = 0;
@@ -140,7 +144,7 @@ TEST(HostileServer, GarbageReplies)
 {
     const int runs = StressCount(3, 40);
     size_t replies = 0, requests = 0, sets = 0, setsWithoutYes = 0;
-    Tally tally;
+    Tally tally(Seconds(kAnsweringServerBoundMs));
     for (int run = 1; run <= runs; ++run) {
         SCOPED_TRACE("seed " + std::to_string(run));
         Outcome outcome;
@@ -162,7 +166,7 @@ TEST(HostileServer, GarbageReplies)
                 std::to_string(replies) + " garbage replies tried, " + std::to_string(requests) +
                     " requests checked (" + std::to_string(sets) + " sets, " + std::to_string(setsWithoutYes) +
                     " without a yes)",
-                Seconds(kAnsweringServerBoundMs), "requests wrong, missing or set without a yes");
+                "requests wrong, missing or set without a yes");
 }
 
 // Query replies whose value and status keep changing while the client reads them, one at a time
@@ -174,7 +178,7 @@ TEST(HostileServer, RepliesThatFlipWhileBeingRead)
     const std::vector<std::string>& expected = kRunWithoutSets;
     unsigned long flips = 0;
     size_t queries = 0, sets = 0;
-    Tally tally;
+    Tally tally(Seconds(kAnsweringServerBoundMs));
     for (int run = 1; run <= runs; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         Outcome outcome;
@@ -191,12 +195,12 @@ TEST(HostileServer, RepliesThatFlipWhileBeingRead)
             missing += std::find(outcome.kinds.begin(), outcome.kinds.end(), kind) == outcome.kinds.end();
         tally.Check(outcome, kAnsweringServerBoundMs, outcome.kinds == expected, runSets + missing);
     }
-    // The replies did change while the client could read them.
-    EXPECT_GT(flips, 0ul);
     tally.Print("replies flipping status and value",
                 std::to_string(queries) + " flipping query replies tried (" + std::to_string(flips) +
                     " changes of value or status), " + std::to_string(sets) + " sets sent on a reply that never said yes",
-                Seconds(kAnsweringServerBoundMs), "requests missing or set without a yes");
+                "requests missing or set without a yes");
+    // The replies did change while the client could read them.
+    EXPECT_GT(flips, 0ul);
 }
 
 // The server window goes away in the middle of the run: the client sends nothing more to it, no
@@ -222,7 +226,7 @@ TEST(HostileServer, ServerWindowGoesAway)
          {"register", "query:CAMS", "set:CAMS", "query:WLDS", "set:WLDS", "query:CRDS", "unregister"}, 6},
     };
     const int rounds = StressCount(1, 5);
-    Tally tally;
+    Tally tally(Seconds(kAnsweringServerBoundMs));
     for (int round = 0; round < rounds; ++round)
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
@@ -248,7 +252,7 @@ TEST(HostileServer, ServerWindowGoesAway)
     tally.Print("server window going away",
                 std::to_string(tally.Runs()) + " runs over " + std::to_string(sizeof(cases) / sizeof(cases[0])) +
                     " ways of going",
-                Seconds(kAnsweringServerBoundMs), "runs with a request wrong, missing or sent to no server");
+                "runs with a request wrong, missing or sent to no server");
 }
 
 // A server that stops answering costs the run at most one reply limit: once it is stuck, the
@@ -275,7 +279,7 @@ TEST(HostileServer, ServerThatHangs)
              std::to_string(slowMs) + ",value=1,status=1 --on * hang=" + std::to_string(slowMs) + ",status=1",
          kFullRun, kAnsweringServerBoundMs + 10 * slowMs},
     };
-    Tally tally;
+    Tally tally("the bound of each case");
     std::string times;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -289,7 +293,7 @@ TEST(HostileServer, ServerThatHangs)
         tally.Check(outcome, c.boundMs, right, !right);
         times += (times.empty() ? "" : ", ") + c.what + ": " + Seconds(outcome.elapsedMs) + " of " + Seconds(c.boundMs);
     }
-    tally.Print("server that hangs", times, "the bound of each", "runs with a request wrong or missing");
+    tally.Print("server that hangs", times, "runs with a request wrong or missing");
 }
 
 // The server drops the block and makes a new one of the same name once the client has let go of
@@ -301,7 +305,7 @@ TEST(HostileServer, ServerRecreatesTheBlock)
     const int rounds = StressCount(1, 5);
     size_t recreated = 0, tailChecks = 0;
     unsigned long tailChanged = 0;
-    Tally tally;
+    Tally tally(Seconds(kAnsweringServerBoundMs));
     for (int round = 0; round < rounds; ++round)
         for (DWORD size : sizes) {
             SCOPED_TRACE("new block of " + std::to_string(size) + " bytes");
@@ -329,7 +333,7 @@ TEST(HostileServer, ServerRecreatesTheBlock)
     tally.Print("server re-creating the block",
                 std::to_string(recreated) + " blocks re-created, " + std::to_string(tailChecks) +
                     " checks of the bytes beyond the record (" + std::to_string(tailChanged) + " bytes changed)",
-                Seconds(kAnsweringServerBoundMs), "requests wrong or missing and bytes beyond the record changed");
+                "requests wrong or missing and bytes beyond the record changed");
 }
 
 // Another program took the block's name before InstallZel started and holds it for the whole run: a
@@ -364,7 +368,7 @@ TEST(HostileServer, BlockNameTakenByAnotherProgram)
     };
 
     int usable = 0;
-    Tally tally;
+    Tally tally(Seconds(kAnsweringServerBoundMs) + " where usable, " + Seconds(kNothingSentBoundMs) + " where not");
     // One run with the squat in place: the full exchange when the block can be used, none otherwise.
     auto runWith = [&](const BlockSquat& squat, const char* what) {
         SCOPED_TRACE(what);
@@ -397,7 +401,6 @@ TEST(HostileServer, BlockNameTakenByAnotherProgram)
     }
     tally.Print("block name taken by another program",
                 std::to_string(tally.Runs()) + " squats tried (" + std::to_string(usable) + " usable as a block)",
-                Seconds(kAnsweringServerBoundMs) + " where usable, " + Seconds(kNothingSentBoundMs) + " where not",
                 "(runs with a wrong exchange, bytes changed outside the record)");
 }
 
@@ -410,7 +413,7 @@ TEST(HostileMessages, RandomMessagesWhileTheClientWaits)
     const int perRequest = StressCount(200, 1000);
     unsigned long sent = 0, posted = 0, refused = 0;
     DWORD worst = 0;
-    Tally tally;
+    Tally tally(Seconds(kAnsweringServerBoundMs) + " besides the time the server held the requests");
     for (int run = 1; run <= runs; ++run) {
         SCOPED_TRACE("seed " + std::to_string(run));
         std::string fuzz = "fuzz=" + std::to_string(perRequest);
@@ -436,6 +439,5 @@ TEST(HostileMessages, RandomMessagesWhileTheClientWaits)
                 std::to_string(sent + posted + refused) + " messages tried (" + std::to_string(sent) + " sent, " +
                     std::to_string(posted) + " posted, " + std::to_string(refused) +
                     " refused by the system), worst run " + Seconds(worst) + " besides the time the server held the requests",
-                Seconds(kAnsweringServerBoundMs) + " besides the time the server held the requests",
                 "requests changed or missing");
 }
