@@ -1,14 +1,14 @@
 # Helpers shared by the two programs' build files.
 
-# Draws icon NAME with tools/make_icons.py into the build tree and sets VAR to its folder,
+# Draws icon NAME with resources/make_icons.py into the build tree and sets VAR to its folder,
 # which the program's .rc file then finds on its include path.
 function(generate_icon NAME VAR)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/icons/${NAME}.ico)
   add_custom_command(
     OUTPUT ${out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/icons
-    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/make_icons.py ${NAME} ${out}
-    DEPENDS ${PROJECT_SOURCE_DIR}/tools/make_icons.py
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/resources/make_icons.py ${NAME} ${out}
+    DEPENDS ${PROJECT_SOURCE_DIR}/resources/make_icons.py
     COMMENT "Drawing ${NAME}.ico")
   set(${VAR} ${out} PARENT_SCOPE)
 endfunction()

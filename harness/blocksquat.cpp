@@ -65,3 +65,11 @@ bool BlockSquat::UsableAsBlock()
     unique_mapview_ptr view(block ? MapViewOfFile(block.get(), FILE_MAP_ALL_ACCESS, 0, 0, kRecordSize) : nullptr);
     return static_cast<bool>(view);
 }
+
+const OtherObject kOtherObjects[5] = {
+    {"mutex", [] { return CreateMutexW(nullptr, FALSE, kRequestBlockName); }},
+    {"event", [] { return CreateEventW(nullptr, TRUE, FALSE, kRequestBlockName); }},
+    {"semaphore", [] { return CreateSemaphoreW(nullptr, 1, 1, kRequestBlockName); }},
+    {"waitable timer", [] { return CreateWaitableTimerW(nullptr, TRUE, kRequestBlockName); }},
+    {"job object", [] { return CreateJobObjectW(nullptr, kRequestBlockName); }},
+};

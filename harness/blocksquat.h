@@ -32,3 +32,11 @@ private:
     unique_mapview_ptr m_view;
     BYTE m_pattern = 0;
 };
+
+// Objects of other kinds under the request block's name, as another program could make them.
+struct OtherObject
+{
+    const char* what;
+    HANDLE (*make)();
+};
+extern const OtherObject kOtherObjects[5];

@@ -139,3 +139,30 @@ LRESULT CALLBACK DisplayChangeListener::WindowProc(HWND window, UINT message, WP
         self->m_seen.push_back({wParam, lParam, InSendMessageEx(nullptr)});
     return DefWindowProcA(window, message, wParam, lParam);
 }
+
+HWND FindVisibleMenu(DWORD processId)
+{
+    HWND menu = FindProcessWindow("#32768", processId);
+    return menu && IsWindowVisible(menu) ? menu : nullptr;
+}
+
+HWND WaitForVisibleMenu(DWORD processId, DWORD timeoutMs)
+{
+    HWND menu = nullptr;
+    PumpUntil([&] { return (menu = FindVisibleMenu(processId)) != nullptr; }, timeoutMs);
+    return menu;
+}
+
+bool ChooseMenuItem(HWND menu, int downPresses, DWORD timeoutMs)
+{
+    for (int i = 0; i < downPresses; ++i)
+        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    return PumpUntil([&] { return !IsWindowVisible(menu); }, timeoutMs);
+}
+
+bool CloseMenu(HWND menu, DWORD timeoutMs)
+{
+    PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    return PumpUntil([&] { return !IsWindowVisible(menu); }, timeoutMs);
+}

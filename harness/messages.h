@@ -16,6 +16,15 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, HANDLE wake =
 HWND FindProcessWindow(const char* className, DWORD processId);
 HWND WaitForProcessWindow(const char* className, DWORD processId, DWORD timeoutMs);
 
+// The pop-up menu processId shows (class "#32768"), when it is visible; or null.
+HWND FindVisibleMenu(DWORD processId);
+HWND WaitForVisibleMenu(DWORD processId, DWORD timeoutMs);
+// Chooses an item of an open menu with the keyboard (it opens with no item selected: one Down
+// selects the first) and waits until the menu has closed.
+bool ChooseMenuItem(HWND menu, int downPresses, DWORD timeoutMs);
+// Closes an open menu with Escape and waits until it has closed.
+bool CloseMenu(HWND menu, DWORD timeoutMs);
+
 // A visible message box of processId (of any process when 0), waited for up to timeoutMs, or null.
 HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs);
 std::wstring WindowText(HWND window);

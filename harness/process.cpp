@@ -43,13 +43,91 @@ bool ChildProcess::Start(const std::string& commandLine, const StartOptions& opt
     std::string mutableLine = commandLine;
     PROCESS_INFORMATION info = {};
     m_startTick = GetTickCount();
-    if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, options.captureOutput, options.creationFlags,
-                        nullptr, nullptr, &startup, &info))
+    DWORD creationFlags = options.creationFlags | (options.runToEntry ? DEBUG_ONLY_THIS_PROCESS : 0);
+    if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, options.captureOutput, creationFlags, nullptr,
+                        nullptr, &startup, &info))
         return false;
     m_process.reset(info.hProcess);
     m_thread.reset(info.hThread);
     m_id = info.dwProcessId;
+    if (options.runToEntry && !RunToEntry()) {
+        Terminate();
+        return false;
+    }
     return true;
+}
+
+namespace {
+
+bool WriteCode(HANDLE process, void* address, BYTE byte)
+{
+    if (!WriteProcessMemory(process, address, &byte, 1, nullptr))
+        return false;
+    FlushInstructionCache(process, address, 1);
+    return true;
+}
+
+} // namespace
+
+// A breakpoint instruction over the first byte of the entry point; when it is hit, the byte goes
+// back, the thread steps back onto it and the debugger lets the program go.
+bool ChildProcess::RunToEntry()
+{
+    const DWORD kDebugEventTimeoutMs = MachineMs(20000);
+    void* entry = nullptr;
+    BYTE original = 0;
+    for (;;) {
+        DEBUG_EVENT event;
+        if (!WaitForDebugEvent(&event, kDebugEventTimeoutMs))
+            return false;
+        DWORD status = DBG_CONTINUE;
+        bool atEntry = false;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile)
+                CloseHandle(event.u.CreateProcessInfo.hFile);
+            entry = reinterpret_cast<void*>(event.u.CreateProcessInfo.lpStartAddress);
+            if (!ReadProcessMemory(m_process.get(), entry, &original, 1, nullptr) ||
+                !WriteCode(m_process.get(), entry, 0xCC))
+                return false;
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile)
+                CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT: {
+            const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+            if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            } else if (record.ExceptionAddress == entry) {
+                if (!WriteCode(m_process.get(), entry, original))
+                    return false;
+                CONTEXT context = {};
+                context.ContextFlags = CONTEXT_CONTROL;
+                GetThreadContext(m_thread.get(), &context);
+#ifdef _WIN64
+                context.Rip = reinterpret_cast<DWORD64>(entry);
+#else
+                context.Eip = reinterpret_cast<DWORD>(entry);
+#endif
+                SetThreadContext(m_thread.get(), &context);
+                atEntry = true;
+            }
+            break;
+        }
+        case EXIT_PROCESS_DEBUG_EVENT:
+            // The program ended before its entry point.
+            return false;
+        }
+        if (atEntry) {
+            LARGE_INTEGER now;
+            QueryPerformanceCounter(&now);
+            m_entryCounter = now.QuadPart;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (atEntry)
+            return DebugActiveProcessStop(m_id) != FALSE;
+    }
 }
 
 void ChildProcess::DrainOutput()
@@ -108,8 +186,8 @@ std::string RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD
     StartOptions options;
     options.captureOutput = true;
     if (!child.Start(commandLine, options)) {
-        *exitCode = GetLastError();
-        return std::string();
+        *exitCode = STILL_ACTIVE;
+        return "cannot start " + commandLine + ": error " + std::to_string(GetLastError());
     }
     *exitCode = child.Wait(timeoutMs);
     return child.Output();

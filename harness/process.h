@@ -20,6 +20,9 @@ struct StartOptions
     DWORD creationFlags = 0;
     // The show command passed as a shortcut or an installer passes it; SW_SHOWDEFAULT passes none.
     WORD showCommand = SW_SHOWDEFAULT;
+    // Runs the program under the debugger up to its entry point and lets it go there, so that the
+    // moment its own code begins is known (ChildProcess::EntryCounter).
+    bool runToEntry = false;
 };
 
 // A child process; one still running when the holder goes away is terminated.
@@ -44,20 +47,26 @@ public:
     DWORD StartTick() const { return m_startTick; }
     DWORD ElapsedMs() const { return m_endTick - m_startTick; }
     const std::string& Output();
+    // QueryPerformanceCounter when the program's own code began, when started with runToEntry.
+    LONGLONG EntryCounter() const { return m_entryCounter; }
 
 private:
     void DrainOutput();
+    bool RunToEntry();
 
     unique_handle m_process;
     unique_handle m_thread;
     DWORD m_id = 0;
     DWORD m_startTick = 0;
     DWORD m_endTick = 0;
+    LONGLONG m_entryCounter = 0;
     unique_handle m_outputRead;
     std::string m_output;
 };
 
-// Runs commandLine to its end and returns what it printed; exitCode receives its exit code.
+// Runs commandLine to its end and returns what it printed. exitCode receives its exit code, or
+// STILL_ACTIVE when it did not start or did not end within timeoutMs; a start that failed is then
+// described in the returned text, so that an exit code is never mistaken for an error number.
 std::string RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs = MachineMs(30000));
 
 // The path of this program, for starting it again in another role.

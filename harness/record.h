@@ -26,6 +26,17 @@ struct ServerRecord
 static_assert(sizeof(ServerRecord) == 24, "the block holds one 24-byte record");
 constexpr DWORD kRecordSize = sizeof(ServerRecord);
 
+// The fields by name, in block order, for a script that names them and for the log.
+struct RecordField
+{
+    const char* name;
+    size_t offset;
+    size_t width;
+};
+extern const RecordField kRecordFields[7];
+UINT32 FieldValue(const ServerRecord& record, const RecordField& field);
+void SetField(ServerRecord& record, const RecordField& field, UINT32 value);
+
 // Four ASCII characters as they lie in the block, read as a little-endian number.
 constexpr UINT32 FourCharCode(const char* code)
 {

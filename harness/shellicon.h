@@ -7,6 +7,8 @@
 // window for mouse actions on the icon.
 constexpr UINT kTrayIconId = IDR_TRAYMENU;
 constexpr UINT kTrayCallback = WM_APP + 10;
+// The class and the title of VornTray's main window, which owns the icon.
+constexpr char kVornTrayClass[] = "VORNTRAY";
 
 // A modify that changes nothing succeeds exactly when the shell has the icon.
 bool IconInNotificationArea(HWND owner, UINT identifier = kTrayIconId);

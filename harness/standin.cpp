@@ -1,6 +1,5 @@
 #include "standin.h"
 #include <fstream>
-#include <sstream>
 #include "messages.h"
 #include "record.h"
 
@@ -57,45 +56,14 @@ std::vector<std::string> AcpiServerStandIn::LogLines() const
     return lines;
 }
 
-std::vector<std::string> AcpiServerStandIn::Notes() const
+std::vector<LoggedNote> AcpiServerStandIn::Notes() const
 {
-    std::vector<std::string> notes;
-    for (const std::string& line : LogLines()) {
-        std::istringstream fields(line);
-        DWORD ms = 0;
-        std::string what, note;
-        if (fields >> ms >> what && what == "note" && std::getline(fields >> std::ws, note))
-            notes.push_back(note);
-    }
-    return notes;
+    return ParseLoggedNotes(LogLines());
 }
 
 std::vector<LoggedRecord> AcpiServerStandIn::Records() const
 {
-    // The header gives the tick the line times count from.
-    std::vector<LoggedRecord> records;
-    DWORD startTick = 0;
-    for (const std::string& line : LogLines()) {
-        size_t tickAt = line.find("started at tick ");
-        if (line.rfind("#", 0) == 0 && tickAt != std::string::npos) {
-            startTick = std::stoul(line.substr(tickAt + 16));
-            continue;
-        }
-        std::istringstream fields(line);
-        DWORD ms = 0;
-        std::string what;
-        if (!(fields >> ms >> what) || (what != "request" && what != "reply"))
-            continue;
-        LoggedRecord record = {startTick + ms, what == "request", "", "", ""};
-        std::string group;
-        for (int i = 0; i < 7 && fields >> group; ++i)
-            record.hex += (i ? " " : "") + group;
-        if (record.isRequest)
-            fields >> record.kind;
-        std::getline(fields, record.text);
-        records.push_back(record);
-    }
-    return records;
+    return ParseLoggedRecords(LogLines());
 }
 
 std::vector<LoggedRecord> AcpiServerStandIn::Requests() const

@@ -5,16 +5,7 @@
 #include <string>
 #include <vector>
 #include "process.h"
-
-// One request or reply as the stand-in logged it.
-struct LoggedRecord
-{
-    DWORD tick;        // GetTickCount() when it was logged
-    bool isRequest;
-    std::string hex;   // the 24 bytes in block order, grouped by field: "51555259 01000000 ..."
-    std::string kind;  // requests only: register, unregister, query:CODE, set:CODE
-    std::string text;  // the rest of the line, decoded
-};
+#include "serverlog.h"
 
 class AcpiServerStandIn
 {
@@ -30,8 +21,8 @@ public:
     HANDLE Process() const { return m_process.Handle(); }
     // Requests and replies in the order logged.
     std::vector<LoggedRecord> Records() const;
-    // What else the stand-in logged ("note" lines), without the time.
-    std::vector<std::string> Notes() const;
+    // What else the stand-in logged.
+    std::vector<LoggedNote> Notes() const;
     std::vector<LoggedRecord> Requests() const;
     // The kinds of the requests in the order they came.
     std::vector<std::string> RequestKinds() const;

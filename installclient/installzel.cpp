@@ -100,6 +100,10 @@ void RegisterClientClass(HINSTANCE instance)
     RegisterClassExW(&windowClass);
 }
 
+// The server is often started by the same installation a moment before this program, and its
+// window can exist before the server is ready to answer. So a found window is given time too: the
+// poll's 200 ms after the look-up that found it, and the settling pause after the wait, before
+// the first request goes out. Neither sleep is a slip of the loop.
 void WaitForServer()
 {
     for (DWORD waited = 0; waited < kServerWaitMs; waited += kServerPollMs) {

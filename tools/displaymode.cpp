@@ -7,24 +7,18 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "display.h"
 
 int main(int argc, char** argv)
 {
-    DISPLAY_DEVICEA device = {};
-    device.cb = sizeof(device);
-    DEVMODEA mode = {};
-    mode.dmSize = sizeof(mode);
-    if (!EnumDisplayDevicesA(nullptr, 0, &device, 0)
-        || !EnumDisplaySettingsExA(device.DeviceName, ENUM_CURRENT_SETTINGS, &mode, 0)) {
+    DEVMODEA mode;
+    if (!ReadFirstDisplayMode(&mode)) {
         fprintf(stderr, "displaymode: no current mode of the first display\n");
         return 2;
     }
     if ((argc == 4 || argc == 5) && strcmp(argv[1], "set") == 0) {
-        mode.dmPelsWidth = strtoul(argv[2], nullptr, 10);
-        mode.dmPelsHeight = strtoul(argv[3], nullptr, 10);
-        if (argc == 5)
-            mode.dmDisplayFrequency = strtoul(argv[4], nullptr, 10);
-        LONG result = ChangeDisplaySettingsExA(device.DeviceName, &mode, nullptr, 0, nullptr);
+        DWORD frequency = argc == 5 ? strtoul(argv[4], nullptr, 10) : 0;
+        LONG result = ChangeFirstDisplayMode(strtoul(argv[2], nullptr, 10), strtoul(argv[3], nullptr, 10), frequency);
         if (result != DISP_CHANGE_SUCCESSFUL) {
             fprintf(stderr, "displaymode: change to %sx%s refused (%ld)\n", argv[2], argv[3], result);
             return 1;

@@ -1,36 +1,53 @@
 // Drives a running VornTray for the demo, one step per run, the way the shell and a user would.
 //   traydemo listen          prints every WM_DISPLAYCHANGE broadcast until VornTray has come and gone
 //   traydemo ready           waits until VornTray's message loop runs
-//   traydemo menu N FLAG     opens the real tray menu, says so, waits for the file FLAG, then picks item N (1-based)
-//   traydemo double-click    double-clicks the icon
+//   traydemo menu N FLAG     opens the real tray menu, says so, waits for the file FLAG, then picks panel mode
+//                            item N (1 or 2) and waits until its command has saved the choice
+//   traydemo double-click    double-clicks the icon and waits until its command has saved the choice
 //   traydemo exit            chooses "Exit" and waits until VornTray has ended
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "handles.h"
 #include "messages.h"
 #include "shellicon.h"
 
 namespace {
 
+// Where VornTray saves the choice, after the mode change and its broadcast.
+const char kSettingsKey[] = "SOFTWARE\\Vorn\\ZelPC";
+
 HWND FindTray(DWORD timeoutMs)
 {
     HWND window = nullptr;
-    PumpUntil([&] { return (window = FindWindowA("VORNTRAY", "VORNTRAY")) != nullptr; }, timeoutMs);
+    PumpUntil([&] { return (window = FindWindowA(kVornTrayClass, kVornTrayClass)) != nullptr; }, timeoutMs);
     return window;
 }
 
-HWND FindMenuOf(HWND owner, DWORD timeoutMs)
+DWORD ProcessOf(HWND window)
 {
-    DWORD ownerProcess = 0;
-    GetWindowThreadProcessId(owner, &ownerProcess);
-    HWND menu = nullptr;
-    PumpUntil([&] {
-        menu = FindProcessWindow("#32768", ownerProcess);
-        return menu && IsWindowVisible(menu);
-    }, timeoutMs);
-    return menu && IsWindowVisible(menu) ? menu : nullptr;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    return processId;
 }
+
+// Watches the saved choice: VornTray writes it at the end of every mode command, also when it
+// is the one already saved, so the write tells that the command has run, mode change included.
+class ChoiceWatch
+{
+public:
+    ChoiceWatch()
+    {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_NOTIFY, m_key.put()) == ERROR_SUCCESS)
+            RegNotifyChangeKeyValue(m_key.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, m_written.get(), TRUE);
+    }
+    bool WaitWritten(DWORD timeoutMs) { return m_key && WaitForSingleObject(m_written.get(), timeoutMs) == WAIT_OBJECT_0; }
+
+private:
+    unique_hkey m_key;
+    unique_handle m_written{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
 
 LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -51,7 +68,7 @@ int Listen()
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&message);
-        bool present = FindWindowA("VORNTRAY", "VORNTRAY") != nullptr;
+        bool present = FindWindowA(kVornTrayClass, kVornTrayClass) != nullptr;
         if (seen && !present)
             return 0;
         seen = seen || present;
@@ -63,10 +80,8 @@ int Listen()
 
 int Ready(HWND tray)
 {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(tray, &processId);
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
-    return process && WaitForInputIdle(process, 30000) == 0 ? 0 : 1;
+    unique_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(tray)));
+    return process && WaitForInputIdle(process.get(), 30000) == 0 ? 0 : 1;
 }
 
 int ChooseFromMenu(HWND tray, int item, const char* flagFile)
@@ -74,7 +89,7 @@ int ChooseFromMenu(HWND tray, int item, const char* flagFile)
     // Open it in the middle of the panel, where the screenshot shows it whole.
     SetCursorPos(300, 200);
     PostMessageA(tray, kTrayCallback, kTrayIconId, WM_RBUTTONUP);
-    HWND menu = FindMenuOf(tray, 10000);
+    HWND menu = WaitForVisibleMenu(ProcessOf(tray), 10000);
     if (!menu) {
         fprintf(stderr, "traydemo: the menu did not open\n");
         return 1;
@@ -83,32 +98,32 @@ int ChooseFromMenu(HWND tray, int item, const char* flagFile)
     fflush(stdout);
     while (GetFileAttributesA(flagFile) == INVALID_FILE_ATTRIBUTES)
         Sleep(50);
-    for (int i = 0; i < item; ++i)
-        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
-    while (IsWindowVisible(menu))
-        Sleep(50);
     // Let the command finish before the next step reads the mode.
-    SendMessageTimeoutA(tray, WM_NULL, 0, 0, SMTO_NORMAL, 10000, nullptr);
+    ChoiceWatch watch;
+    if (!ChooseMenuItem(menu, item, 10000) || !watch.WaitWritten(10000)) {
+        fprintf(stderr, "traydemo: item %d was not chosen, or its command did not run\n", item);
+        return 1;
+    }
     return 0;
 }
 
 int DoubleClick(HWND tray)
 {
+    ChoiceWatch watch;
     PostMessageA(tray, kTrayCallback, kTrayIconId, WM_LBUTTONDBLCLK);
-    // The double-click posts the command; a sent message after it returns once it has run.
-    Sleep(200);
-    SendMessageTimeoutA(tray, WM_NULL, 0, 0, SMTO_NORMAL, 10000, nullptr);
+    // The double-click posts the first item's command; its end is the choice written.
+    if (!watch.WaitWritten(10000)) {
+        fprintf(stderr, "traydemo: the double-click's command did not run\n");
+        return 1;
+    }
     return 0;
 }
 
 int Exit(HWND tray)
 {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(tray, &processId);
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(tray)));
     PostMessageA(tray, WM_COMMAND, IDM_EXIT, 0);
-    return process && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0 ? 0 : 1;
+    return process && WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0 ? 0 : 1;
 }
 
 } // namespace

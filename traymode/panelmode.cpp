@@ -33,7 +33,7 @@ void WriteValue(HKEY key, const char* name, DWORD value)
 
 void SetPanelMode(UINT selector)
 {
-    const DWORD height = LOWORD(selector) == 1 ? 600 : 480;
+    const DWORD height = PanelHeight(selector);
 
     DISPLAY_DEVICEA device = {};
     device.cb = sizeof(device);

@@ -8,6 +8,12 @@ struct PanelMode
     DWORD height;
 };
 
+// The panel height a selector names: 600 when its low word is 1, else 480.
+inline DWORD PanelHeight(UINT selector)
+{
+    return LOWORD(selector) == 1 ? 600 : 480;
+}
+
 // Switches the first display to 800 x 600 when the selector's low word is 1, else to 800 x 480,
 // keeping colour depth and refresh rate, and tells every top-level window. Does nothing when the
 // display is already in that mode.

@@ -32,7 +32,7 @@ void ChoosePanelMode(UINT selector)
 {
     SetPanelMode(selector);
     // The choice is recorded even when the display was already there or refused the mode.
-    WriteSavedPanelMode(800, selector == 1 ? 600 : 480);
+    WriteSavedPanelMode(800, PanelHeight(selector));
 }
 
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
@@ -98,9 +98,9 @@ void ApplySavedPanelMode()
     g_savedMode = ReadSavedPanelMode();
     if (g_savedMode.width != 800)
         return;
-    if (g_savedMode.height == 480)
+    if (g_savedMode.height == PanelHeight(0))
         SetPanelMode(0);
-    else if (g_savedMode.height == 600)
+    else if (g_savedMode.height == PanelHeight(1))
         SetPanelMode(1);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include "blocksquat.h"
 #include "handles.h"
+#include "hungwindow.h"
 #include "observe.h"
 #include "record.h"
 #include "serverexchange.h"
@@ -30,47 +31,6 @@ public:
 
 private:
     HWND m_window;
-};
-
-// A window of the server's class whose thread stops handling messages: once it has not asked for
-// one in five seconds the system calls it hung, and every send to it fails at once.
-class StuckServer
-{
-public:
-    StuckServer()
-    {
-        m_thread.reset(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
-        WaitForSingleObject(m_created.get(), 10000);
-    }
-    ~StuckServer()
-    {
-        SetEvent(m_release.get());
-        WaitForSingleObject(m_thread.get(), 10000);
-    }
-    bool Made() const { return m_window != nullptr; }
-
-private:
-    static DWORD WINAPI ThreadMain(void* param)
-    {
-        auto* self = static_cast<StuckServer*>(param);
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = kAcpiServerClassW;
-        RegisterClassW(&windowClass);
-        self->m_window = CreateWindowExW(0, kAcpiServerClassW, L"VornAcpiServer", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10,
-                                         nullptr, nullptr, windowClass.hInstance, nullptr);
-        SetEvent(self->m_created.get());
-        WaitForSingleObject(self->m_release.get(), INFINITE);
-        DestroyWindow(self->m_window);
-        UnregisterClassW(kAcpiServerClassW, windowClass.hInstance);
-        return 0;
-    }
-
-    unique_handle m_release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    unique_handle m_created{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    unique_handle m_thread;
-    HWND m_window = nullptr;
 };
 
 struct Counts
@@ -120,7 +80,7 @@ struct SquatCase
 
 std::unique_ptr<BlockSquat> MutexOfTheName()
 {
-    return std::make_unique<BlockSquat>(CreateMutexW(nullptr, FALSE, kRequestBlockName));
+    return std::make_unique<BlockSquat>(kOtherObjects[0].make());
 }
 
 std::unique_ptr<BlockSquat> FileOfEightBytes()
@@ -175,8 +135,10 @@ TEST(ExchangeResources, NoHandleOrViewStaysBehindHoweverTheExchangeEnds)
         EXPECT_EQ(server.Requests().size(), 0u) << c.what;
     }
     {
-        StuckServer server;
-        ASSERT_TRUE(server.Made());
+        // A window of the server's class whose thread stops handling messages: once it is hung,
+        // every send to it fails at once.
+        HungWindow server(kAcpiServerClassW, L"VornAcpiServer");
+        ASSERT_NE(server.Window(), nullptr);
         Sleep(6000);
         RunExchanges("server that no longer answers", client.Get(), pairs, &exchanged);
     }

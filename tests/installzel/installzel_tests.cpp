@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "process.h"
 #include "record.h"
+#include "serverlog.h"
 #include "standin.h"
 
 namespace {
@@ -15,12 +16,8 @@ const DWORD kRunTimeoutMs = MachineMs(40000);
 
 // Requests as they lie in the block, grouped by field as the stand-in logs them.
 const char kFirstQuery[] = "51555259 01000000 43414D53 00000000 0300 0000 00000000";
-const char kUnregister[] = "00000000 00000000 00000000 00000000 0200 0000 00000000";
 // The register request after the four bytes of the client window's handle.
 const char kRegisterTail[] = "00000000 00000000 00000000 0100 0000 00000000";
-
-const std::vector<std::string> kFullRun = {"register",   "query:CAMS", "set:CAMS", "query:WLDS", "set:WLDS",
-                                           "query:CRDS", "set:CRDS",   "query:MODS", "set:MODS", "unregister"};
 
 // InstallZel started as an installer starts it, with a command line and a show command.
 bool StartInstallZel(ChildProcess& run, const std::string& arguments = "", WORD showCommand = SW_SHOWNORMAL)
@@ -79,7 +76,7 @@ void ExpectTheTenRequests(const AcpiServerStandIn& server, const ChildProcess& r
         {"set:CRDS", "43524453 01000000 01000000 01000000 0300 0000 01000000"},
         {"query:MODS", "51555259 01000000 4D4F4453 01000000 0300 0000 01000000"},
         {"set:MODS", "4D4F4453 01000000 01000000 01000000 0300 0000 01000000"},
-        {"unregister", kUnregister},
+        {"unregister", kUnregisterRequest},
     };
     std::vector<LoggedRecord> requests = server.Requests();
     ASSERT_EQ(server.RequestKinds(), kFullRun);
@@ -179,8 +176,7 @@ TEST(FullRun, ServerThatLeavesTheBlockAloneGetsNoSetRequest)
     ChildProcess run;
     ASSERT_NO_FATAL_FAILURE(RunAgainstServer(server, run, "--on * untouched"));
 
-    std::vector<std::string> expectedKinds = {"register",   "query:CAMS", "query:WLDS",
-                                              "query:CRDS", "query:MODS", "unregister"};
+    const std::vector<std::string>& expectedKinds = kRunWithoutSets;
     EXPECT_EQ(server.RequestKinds(), expectedKinds);
     std::vector<LoggedRecord> records = server.Records();
     ASSERT_EQ(records.size(), 2 * expectedKinds.size());
@@ -297,5 +293,5 @@ TEST(NoServer, ServerThatComesUpAfterTheRegistrationGetsTheUnregisterRequest)
 
     std::vector<LoggedRecord> requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].hex, kUnregister);
+    EXPECT_EQ(requests[0].hex, kUnregisterRequest);
 }

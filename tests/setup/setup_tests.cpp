@@ -18,12 +18,15 @@
 #include "handles.h"
 #include "messages.h"
 #include "process.h"
+#include "rowlabel.h"
 #include "vorntray/resource.h"
 #include "savedmode.h"
 #include "standin.h"
 #include "trayharness.h"
 
 namespace {
+
+using rowlabel::operator<<;
 
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornZelPC";
@@ -32,9 +35,6 @@ const char kNeighbourKey[] = "SOFTWARE\\Vorn\\Neighbour";
 // starting the setup and the programs.
 const DWORD kInstallBoundMs = 10000 + MachineMs(15000);
 const DWORD kRunTimeoutMs = MachineMs(120000);
-const std::vector<std::string> kTheTenRequests = {"register",   "query:CAMS", "set:CAMS", "query:WLDS", "set:WLDS",
-                                                  "query:CRDS", "set:CRDS",   "query:MODS", "set:MODS", "unregister"};
-
 std::string ProgramFiles()
 {
     char path[MAX_PATH] = {};
@@ -139,7 +139,7 @@ BOOL CALLBACK CollectVornTray(HWND window, LPARAM param)
 {
     char className[32] = {};
     GetClassNameA(window, className, sizeof(className));
-    if (strcmp(className, "VORNTRAY") == 0)
+    if (strcmp(className, kVornTrayClass) == 0)
         reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
     return TRUE;
 }
@@ -382,7 +382,7 @@ TEST_F(Setup, SilentInstallPlacesEverythingRunsInstallZelAndStartsVornTray)
     SetupRun run = Install();
     ASSERT_EQ(run.exitCode, 0u);
     ExpectInstalled(run);
-    EXPECT_EQ(m_server.RequestKinds(), kTheTenRequests);
+    EXPECT_EQ(m_server.RequestKinds(), kFullRun);
     EXPECT_NE(ReadLog().find("Running InstallZel"), std::string::npos) << ReadLog();
 }
 
@@ -418,7 +418,7 @@ TEST_F(Setup, SilentUpgradeClosesVornTrayKeepsTheSavedModeAndStartsItAgain)
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"InstallZel.exe", "Uninstall.exe", "VornTray.exe", "ZelPCSetup.log"}));
     // Both installations ran InstallZel.
-    EXPECT_EQ(m_server.RequestKinds().size(), 2 * kTheTenRequests.size());
+    EXPECT_EQ(m_server.RequestKinds().size(), 2 * kFullRun.size());
 }
 
 TEST_F(Setup, SilentInstallWithoutServerSkipsInstallZelWithinItsBound)
@@ -439,12 +439,6 @@ struct UninstallCase
     const char* extraArguments;
     bool savedModeKept;
 };
-
-// Names the row in test output.
-void PrintTo(const UninstallCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
 
 class SilentUninstall : public Setup, public ::testing::WithParamInterface<UninstallCase>
 {
@@ -496,7 +490,7 @@ TEST_P(SilentUninstall, RemovesWhatSetupMadeAndNothingElse)
 INSTANTIATE_TEST_SUITE_P(Table, SilentUninstall, ::testing::Values(
     UninstallCase{"keep_saved_mode", "", true},
     UninstallCase{"purge", " /PURGE", false}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 // A key's DACL replaced by one that lets everybody read and nobody write, the old one put back
 // afterwards through the handle opened before.
@@ -576,12 +570,6 @@ struct CutShortCase
     bool interactive;
 };
 
-// Names the row in test output.
-void PrintTo(const CutShortCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
-
 class CutShortSetup : public Setup, public ::testing::WithParamInterface<CutShortCase>
 {
 };
@@ -607,7 +595,7 @@ TEST_P(CutShortSetup, IsRefusedByTheIntegrityCheckAndInstallsNothing)
 INSTANTIATE_TEST_SUITE_P(Table, CutShortSetup, ::testing::Values(
     CutShortCase{"silent", "/S", false},
     CutShortCase{"interactive", "", true}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 // A "VORNTRAY" window of this test process that is told WM_CLOSE and stays, as a hung VornTray
 // or another program's window of that class does. Its messages are handled while the test waits

@@ -10,12 +10,15 @@
 #include "handles.h"
 #include "messages.h"
 #include "process.h"
+#include "rowlabel.h"
 #include "shellicon.h"
 #include "systemtray.h"
 #include "textfield.h"
 #include "trayprobe.h"
 
 namespace {
+
+using rowlabel::operator<<;
 
 // VornTray's menu, which trayprobe.rc copies under the same identifier.
 constexpr UINT kTrayMenu = IDR_TRAYMENU;
@@ -122,11 +125,6 @@ struct FieldCase
     std::string expected;  // the whole field
 };
 
-void PrintTo(const FieldCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
-
 class TextField : public ::testing::TestWithParam<FieldCase>
 {
 };
@@ -148,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TextField, ::testing::Values(
     FieldCase{"double_byte_would_reach_last_byte", "abcd\x82\xa0", 6, std::string("abcd\0\0", 6)},
     FieldCase{"lead_byte_without_trail", "ab\x82", 6, std::string("ab\0\0\0\0", 6)},
     FieldCase{"null_text", nullptr, 4, std::string("\0\0\0\0", 4)}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 TEST(AddToTray, LongTooltipIsCutWithATerminator)
 {
@@ -170,11 +168,6 @@ struct VersionCase
     const char* balloonTitle;
     const char* expected;    // "key=value" pairs that the add must leave
 };
-
-void PrintTo(const VersionCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
 
 const VersionCase kVersionCases[] = {
     {"win31_refused", "win31", FALSE, nullptr, nullptr,
@@ -275,7 +268,7 @@ TEST_P(AddToTrayOnShell, LeavesTheIconRecordAndFlagsAsTheShellAllows)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, AddToTrayOnShell, ::testing::ValuesIn(kVersionCases),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         rowlabel::Name());
 
 // --- callback messages --------------------------------------------------------------------------------
 
@@ -296,11 +289,6 @@ struct CallbackCase
     bool menuShown;
     WPARAM commandPosted;  // 0: none
 };
-
-void PrintTo(const CallbackCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
 
 class Callback : public ::testing::TestWithParam<CallbackCase>
 {
@@ -345,7 +333,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Callback, ::testing::Values(
     CallbackCase{"right_button_down", false, WM_RBUTTONDOWN, 1, false, 0},
     CallbackCase{"other_icon_double_click", true, WM_LBUTTONDBLCLK, 0, false, 0},
     CallbackCase{"other_icon_button_up", true, WM_RBUTTONUP, 0, false, 0}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 struct DefaultItemCase
 {
@@ -357,11 +345,6 @@ struct DefaultItemCase
     bool posted;
     WPARAM command;
 };
-
-void PrintTo(const DefaultItemCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
 
 class DefaultCommand : public ::testing::TestWithParam<DefaultItemCase>
 {
@@ -396,7 +379,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DefaultCommand, ::testing::Values(
     DefaultItemCase{"position_without_item", kTrayMenu, TRUE, 7, 1, true, 0xFFFFFFFF},
     DefaultItemCase{"missing_menu_resource", IDR_MISSING_MENU, TRUE, 0, 0, false, 0},
     DefaultItemCase{"menu_without_popup", IDR_MENU_WITHOUT_POPUP, TRUE, 0, 0, false, 0}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 TEST(HandleTrayMessage, MenuThatCannotBeShownReturnsZero)
 {
@@ -471,11 +454,6 @@ struct ReAddCase
     bool expectBack;
 };
 
-void PrintTo(const ReAddCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
-
 class ReAdd : public ::testing::TestWithParam<ReAddCase>
 {
 };
@@ -506,7 +484,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ReAdd, ::testing::Values(
     ReAddCase{"other_setting_change", WM_SETTINGCHANGE, SPI_SETDESKWALLPAPER, false, true, false},
     ReAddCase{"not_pending", 0, 0, false, false, false},
     ReAddCase{"hidden_after_a_failed_add", 0, 0, true, true, true}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 TEST(ReAdd, KeepsGoingWhenTheIconWasStillThere)
 {

@@ -64,7 +64,7 @@ void VornTray::Start(const std::string& arguments)
 {
     m_listener.reset(new DisplayChangeListener);
     ASSERT_TRUE(m_tray.Start(ToWindowsPath(VORNTRAY_EXE) + (arguments.empty() ? "" : " " + arguments)));
-    m_main = WaitForProcessWindow("VORNTRAY", m_tray.Id(), kTimeoutMs);
+    m_main = WaitForProcessWindow(kVornTrayClass, m_tray.Id(), kTimeoutMs);
     ASSERT_NE(m_main, nullptr) << "no main window";
     // The saved mode is applied before the loop, with a broadcast this thread must answer meanwhile.
     ASSERT_TRUE(PumpUntil([this] { return WaitForInputIdle(m_tray.Handle(), 0) == 0; }, kTimeoutMs));
@@ -113,6 +113,19 @@ bool VornTray::WaitForPanelChoice(unsigned height)
         DisplayMode mode = CurrentDisplayMode();
         return mode.width == 800 && mode.height == height && ReadStored("DispHeight").data == DwordBytes(height);
     }, kTimeoutMs);
+}
+
+bool VornTray::WaitForPostedMessages()
+{
+    HWND iconWindow = FindProcessWindow("TrayIconClass", m_tray.Id());
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    for (int round = 0; round < 2; ++round) {
+        if (!iconWindow || !ShellForgetsIcon(m_main) || !PostMessageA(iconWindow, taskbarCreated, 0, 0))
+            return false;
+        if (!PumpUntil([this] { return IconInNotificationArea(m_main); }, kTimeoutMs))
+            return false;
+    }
+    return true;
 }
 
 bool VornTray::Responsive(HWND window, DWORD timeoutMs)

@@ -46,6 +46,11 @@ protected:
     // messages meanwhile: VornTray saves the choice only after its broadcast, which reaches the
     // listener here too.
     bool WaitForPanelChoice(unsigned height);
+    // Waits until VornTray has handled every message posted to it so far, and what those posted in
+    // turn. A sent message would be handled before them, so the wait is for the effect of a message
+    // posted behind them, twice: the shell forgets the icon, and a "TaskbarCreated" posted to the
+    // icon's window brings it back.
+    bool WaitForPostedMessages();
     // Answers within the time-out: the program is alive and its loop runs.
     bool Responsive(HWND window, DWORD timeoutMs = kTimeoutMs);
 

@@ -9,10 +9,13 @@
 #include "messages.h"
 #include "process.h"
 #include "vorntray/resource.h"
+#include "rowlabel.h"
 #include "savedmode.h"
 #include "trayharness.h"
 
 namespace {
+
+using rowlabel::operator<<;
 
 // --- start-up ------------------------------------------------------------------------------------------
 
@@ -32,12 +35,6 @@ struct SavedModeCase
     DWORD width, height;
     const char* displayAfterStart;
 };
-
-// Names the row in test output.
-void PrintTo(const SavedModeCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
 
 class SavedModeAtStart : public VornTray, public ::testing::WithParamInterface<SavedModeCase>
 {
@@ -63,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Table, SavedModeAtStart, ::testing::Values(
     SavedModeCase{"width800_height768", 800, 768, "1024x600"},
     SavedModeCase{"width640_height480", 640, 480, "1024x600"},
     SavedModeCase{"zeros", 0, 0, "1024x600"}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 TEST_F(VornTray, SavedModeThatIsAlreadyCurrentChangesNothing)
 {
@@ -86,12 +83,6 @@ struct OddValueCase
     const char* displayAfterStart;
     bool rewrittenAsDefault;
 };
-
-// Names the row in test output.
-void PrintTo(const OddValueCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
 
 class OddStoredValue : public VornTray, public ::testing::WithParamInterface<OddValueCase>
 {
@@ -117,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Table, OddStoredValue, ::testing::Values(
     OddValueCase{"eight_byte_binary_height", "DispHeight", REG_BINARY, {0x58, 0x02, 0, 0, 0, 0, 0, 0}, "800x480", true},
     OddValueCase{"two_byte_height", "DispHeight", REG_BINARY, {0x58, 0x02}, "800x600", false},
     OddValueCase{"four_byte_binary_width", "DispWidth", REG_BINARY, {0x20, 0x03, 0, 0}, "800x600", false}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 TEST_F(VornTray, OnlyTheMissingValueIsWritten)
 {
@@ -149,12 +140,6 @@ struct CommandCase
     unsigned height;
 };
 
-// Names the row in test output.
-void PrintTo(const CommandCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
-
 class ModeCommand : public VornTray, public ::testing::WithParamInterface<CommandCase>
 {
 };
@@ -178,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ModeCommand, ::testing::Values(
     CommandCase{"lcd600", IDM_LCD_800X600, 600},
     CommandCase{"lcd480_with_notification_code", MAKEWPARAM(IDM_LCD_800X480, 1), 480},
     CommandCase{"lcd600_with_notification_code", MAKEWPARAM(IDM_LCD_800X600, 0x1234), 600}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 TEST_F(VornTray, CommandForTheCurrentModeOnlyRecordsTheChoice)
 {
@@ -214,12 +199,6 @@ struct MenuCase
     int downPresses;  // the menu opens with no item selected: one press selects the first item
 };
 
-// Names the row in test output.
-void PrintTo(const MenuCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
-
 class PopupMenu : public VornTray, public ::testing::WithParamInterface<MenuCase>
 {
 protected:
@@ -227,12 +206,9 @@ protected:
     void ChooseFromMenu(UINT mouseMessage, int downPresses)
     {
         TrayCallback(kTrayIconId, mouseMessage);
-        HWND menu = WaitForProcessWindow("#32768", m_tray.Id(), kTimeoutMs);
+        HWND menu = WaitForVisibleMenu(m_tray.Id(), kTimeoutMs);
         ASSERT_NE(menu, nullptr) << "the menu did not open";
-        for (int i = 0; i < downPresses; ++i)
-            PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
-        PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
-        ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(menu); }, kTimeoutMs)) << "the menu did not close";
+        ASSERT_TRUE(ChooseMenuItem(menu, downPresses, kTimeoutMs)) << "the menu did not close";
     }
 };
 
@@ -256,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(Table, PopupMenu, ::testing::Values(
     MenuCase{"right_button_lcd600", WM_RBUTTONUP, 2},
     MenuCase{"left_button_lcd480", WM_LBUTTONUP, 1},
     MenuCase{"right_button_exit", WM_RBUTTONUP, 3}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 TEST_F(VornTray, DoubleClickActsAsTheFirstMenuItem)
 {
@@ -276,10 +252,8 @@ TEST_F(VornTray, CallbacksForAnotherIconOrMouseMessageDoNothing)
     TrayCallback(kTrayIconId + 1, WM_RBUTTONUP);
     TrayCallback(kTrayIconId, WM_MOUSEMOVE);
     TrayCallback(kTrayIconId, WM_RBUTTONDOWN);
-    ASSERT_TRUE(SendMessageTimeoutA(m_main, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, nullptr));
-    PumpMessagesFor(500);
-    HWND menu = FindProcessWindow("#32768", m_tray.Id());
-    EXPECT_TRUE(!menu || !IsWindowVisible(menu)) << "a menu opened";
+    ASSERT_TRUE(WaitForPostedMessages());
+    EXPECT_EQ(FindVisibleMenu(m_tray.Id()), nullptr) << "a menu opened";
     EXPECT_EQ(CurrentDisplayMode().Text(), "1024x600");
     ExpectStoredDword("DispWidth", 1024);
 }
@@ -293,12 +267,6 @@ struct ShellCase
     const char* label;
     std::vector<ShellEvent> events;
 };
-
-// Names the row in test output.
-void PrintTo(const ShellCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
 
 class ShellRestart : public VornTray, public ::testing::WithParamInterface<ShellCase>
 {
@@ -336,6 +304,6 @@ INSTANTIATE_TEST_SUITE_P(Table, ShellRestart, ::testing::Values(
     ShellCase{"taskbar_created_while_present_then_restart",
               {ShellEvent::TaskbarCreatedWhilePresent, ShellEvent::Restart, ShellEvent::WorkAreaChange,
                ShellEvent::WorkAreaChange, ShellEvent::Restart}}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 } // namespace

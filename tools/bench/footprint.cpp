@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+#include "display.h"
 #include "messages.h"
 #include "observe.h"
 #include "process.h"
@@ -31,22 +32,29 @@
 
 namespace {
 
-const DWORD kTimeoutMs = 20000;
-const char kVornTrayClass[] = "VORNTRAY";
+// The programs' own part (VornTray's broadcast may wait 5 s for a hung window; InstallZel pauses
+// 2.2 s) and the machine's (Wine starting and ending a process, a busy machine).
+const DWORD kTimeoutMs = 5000 + MachineMs(15000);
 const char kBaselineClass[] = "VORNBASELINE";
 // Time for the messages a start or a switch leaves behind to be handled before memory is read.
 const DWORD kSettleMs = 500;
 
-double Now()
+// A QueryPerformanceCounter reading in milliseconds.
+double CounterMs(LONGLONG count)
 {
     static LARGE_INTEGER frequency = [] {
         LARGE_INTEGER value;
         QueryPerformanceFrequency(&value);
         return value;
     }();
+    return count * 1000.0 / frequency.QuadPart;
+}
+
+double Now()
+{
     LARGE_INTEGER count;
     QueryPerformanceCounter(&count);
-    return count.QuadPart * 1000.0 / frequency.QuadPart;
+    return CounterMs(count.QuadPart);
 }
 
 double Median(std::vector<double> values)
@@ -110,12 +118,12 @@ public:
     {
         m_commandLine = commandLine;
         StartOptions options;
-        options.creationFlags = toEntry ? DEBUG_ONLY_THIS_PROCESS : 0;
+        options.runToEntry = toEntry;
         startedAt = Now();
         if (!m_process.Start(commandLine, options))
-            Fail("cannot start", commandLine);
+            Fail(toEntry ? "cannot start and run to the entry point" : "cannot start", commandLine);
         if (toEntry)
-            RunToEntry();
+            entryAt = CounterMs(m_process.EntryCounter());
     }
 
     // Returns once the program's message loop waits for input. With pump, this thread's windows are
@@ -170,71 +178,6 @@ public:
     std::string token;
 
 private:
-    void WriteCode(void* address, BYTE byte)
-    {
-        if (!WriteProcessMemory(Handle(), address, &byte, 1, nullptr))
-            Fail("cannot write the entry breakpoint", m_commandLine);
-        FlushInstructionCache(Handle(), address, 1);
-    }
-
-    // A breakpoint instruction over the first byte of the entry point; when it is hit, the byte goes
-    // back, the thread steps back onto it and the debugger lets the program go.
-    void RunToEntry()
-    {
-        void* entry = nullptr;
-        BYTE original = 0;
-        for (;;) {
-            DEBUG_EVENT event;
-            if (!WaitForDebugEvent(&event, kTimeoutMs))
-                Fail("no debug event from", m_commandLine);
-            DWORD status = DBG_CONTINUE;
-            bool atEntry = false;
-            switch (event.dwDebugEventCode) {
-            case CREATE_PROCESS_DEBUG_EVENT:
-                if (event.u.CreateProcessInfo.hFile)
-                    CloseHandle(event.u.CreateProcessInfo.hFile);
-                entry = reinterpret_cast<void*>(event.u.CreateProcessInfo.lpStartAddress);
-                if (!ReadProcessMemory(Handle(), entry, &original, 1, nullptr))
-                    Fail("cannot read the entry point of", m_commandLine);
-                WriteCode(entry, 0xCC);
-                break;
-            case LOAD_DLL_DEBUG_EVENT:
-                if (event.u.LoadDll.hFile)
-                    CloseHandle(event.u.LoadDll.hFile);
-                break;
-            case EXCEPTION_DEBUG_EVENT: {
-                const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
-                if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
-                    status = DBG_EXCEPTION_NOT_HANDLED;
-                } else if (record.ExceptionAddress == entry) {
-                    WriteCode(entry, original);
-                    CONTEXT context = {};
-                    context.ContextFlags = CONTEXT_CONTROL;
-                    GetThreadContext(m_process.MainThread(), &context);
-#ifdef _WIN64
-                    context.Rip = reinterpret_cast<DWORD64>(entry);
-#else
-                    context.Eip = reinterpret_cast<DWORD>(entry);
-#endif
-                    SetThreadContext(m_process.MainThread(), &context);
-                    atEntry = true;
-                }
-                break;
-            }
-            case EXIT_PROCESS_DEBUG_EVENT:
-                Fail("the program ended before its entry point", m_commandLine);
-            }
-            if (atEntry)
-                entryAt = Now();
-            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
-            if (atEntry) {
-                if (!DebugActiveProcessStop(Id()))
-                    Fail("cannot let go of", m_commandLine);
-                return;
-            }
-        }
-    }
-
     ChildProcess m_process;
     std::string m_commandLine;
 };
@@ -354,16 +297,8 @@ double TimedCommand(HWND window, WPARAM command)
 double PlatformSwitch(DWORD height)
 {
     double start = Now();
-    DISPLAY_DEVICEA device = {};
-    device.cb = sizeof(device);
-    DEVMODEA mode = {};
-    mode.dmSize = sizeof(mode);
-    if (!EnumDisplayDevicesA(nullptr, 0, &device, 0) ||
-        !EnumDisplaySettingsExA(device.DeviceName, ENUM_CURRENT_SETTINGS, &mode, 0))
-        Fail("no current mode of the first display");
-    mode.dmPelsWidth = 800;
-    mode.dmPelsHeight = height;
-    if (ChangeDisplaySettingsExA(device.DeviceName, &mode, nullptr, 0, nullptr) != DISP_CHANGE_SUCCESSFUL)
+    DEVMODEA mode;
+    if (ChangeFirstDisplayMode(800, height, 0, &mode) != DISP_CHANGE_SUCCESSFUL)
         Fail("the bench's own mode change was refused");
     SendMessageTimeoutA(HWND_BROADCAST, WM_DISPLAYCHANGE, mode.dmBitsPerPel, MAKELPARAM(800, height),
                         SMTO_ABORTIFHUNG, kTimeoutMs, nullptr);
