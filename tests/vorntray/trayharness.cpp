@@ -85,12 +85,9 @@ void VornTray::TrayCallback(WPARAM iconId, UINT mouseMessage)
 void VornTray::ChooseFromMenu(UINT mouseMessage, int downPresses)
 {
     TrayCallback(kTrayIconId, mouseMessage);
-    HWND menu = WaitForProcessWindow("#32768", m_tray.Id(), kTimeoutMs);
+    HWND menu = WaitForVisibleMenu(m_tray.Id(), kTimeoutMs);
     ASSERT_NE(menu, nullptr) << "the menu did not open";
-    for (int i = 0; i < downPresses; ++i)
-        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(menu); }, kTimeoutMs)) << "the menu did not close";
+    ASSERT_TRUE(ChooseMenuItem(menu, downPresses, kTimeoutMs)) << "the menu did not close";
 }
 
 void VornTray::ExpectBroadcastsFor(const DisplayMode* switchedTo)

@@ -201,15 +201,6 @@ struct MenuCase
 
 class PopupMenu : public VornTray, public ::testing::WithParamInterface<MenuCase>
 {
-protected:
-    // Opens the real menu with a button-up callback and chooses an item with the keyboard.
-    void ChooseFromMenu(UINT mouseMessage, int downPresses)
-    {
-        TrayCallback(kTrayIconId, mouseMessage);
-        HWND menu = WaitForVisibleMenu(m_tray.Id(), kTimeoutMs);
-        ASSERT_NE(menu, nullptr) << "the menu did not open";
-        ASSERT_TRUE(ChooseMenuItem(menu, downPresses, kTimeoutMs)) << "the menu did not close";
-    }
 };
 
 TEST_P(PopupMenu, ChoosesEveryItem)
