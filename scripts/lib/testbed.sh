@@ -3,7 +3,7 @@
 
 TESTBED_PACKAGES=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
                 wine wine64 xserver-xorg-core xserver-xorg-video-dummy x11-utils imagemagick
-                mmdebstrap arch-test nsis osslsigncode openssl python3-matplotlib)
+                mmdebstrap arch-test nsis osslsigncode openssl python3-matplotlib wixl msitools faketime)
 
 # The 64-bit Wine, named explicitly: Debian's `wine` launcher hands every program to the 32-bit
 # loader once wine32:i386 is installed, even on a machine that cannot run it. The i686 phase
