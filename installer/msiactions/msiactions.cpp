@@ -6,7 +6,6 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <sddl.h>
-#include <string>
 
 namespace {
 
@@ -19,33 +18,25 @@ const DWORD kServerWaitMs = 200;
 // 10 s; past this it is left to end on its own and the installation goes on.
 const DWORD kInstallZelWaitMs = 180000;
 
-void Log(MSIHANDLE install, const std::wstring& text)
+// A line in msiexec's log (wsprintf's format, at most 1024 characters).
+void Log(MSIHANDLE install, const wchar_t* format, ...)
 {
+    WCHAR text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    wvsprintfW(text, format, arguments);
+    va_end(arguments);
     PMSIHANDLE record = MsiCreateRecord(0);
-    MsiRecordSetStringW(record, 0, text.c_str());
+    MsiRecordSetStringW(record, 0, text);
     MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
 }
 
-// A deferred action sees only the text its property was set to before the script ran.
-std::wstring CustomActionData(MSIHANDLE install)
+// A deferred action sees only the text its property was set to before the script ran: here
+// INSTALLDIR, which ends in a backslash. False when it does not fit, with room for a file name.
+bool InstallDir(MSIHANDLE install, WCHAR (&folder)[MAX_PATH])
 {
-    WCHAR empty[1] = L"";
-    DWORD size = 0;
-    MsiGetPropertyW(install, L"CustomActionData", empty, &size);
-    std::wstring data(++size, L'\0');
-    if (MsiGetPropertyW(install, L"CustomActionData", &data[0], &size) != ERROR_SUCCESS)
-        return std::wstring();
-    data.resize(size);
-    return data;
-}
-
-// INSTALLDIR ends in a backslash; the programs are named from it.
-std::wstring InFolder(const std::wstring& folder, const wchar_t* name)
-{
-    std::wstring path = folder;
-    if (!path.empty() && path.back() != L'\\')
-        path += L'\\';
-    return path + name;
+    DWORD size = MAX_PATH - 16;
+    return MsiGetPropertyW(install, L"CustomActionData", folder, &size) == ERROR_SUCCESS && size > 0;
 }
 
 bool DeleteKeyIfEmpty(HKEY parent, const wchar_t* path)
@@ -72,7 +63,7 @@ extern "C" UINT __stdcall CloseVornTray(MSIHANDLE install)
         DWORD processId = 0;
         GetWindowThreadProcessId(window, &processId);
         HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-        Log(install, L"Closing VornTray (process " + std::to_wstring(processId) + L")");
+        Log(install, L"Closing VornTray (process %lu)", processId);
         PostMessageW(window, WM_CLOSE, 0, 0);
         bool ended = false;
         if (process) {
@@ -94,7 +85,12 @@ extern "C" UINT __stdcall CloseVornTray(MSIHANDLE install)
 // can answer. CustomActionData: INSTALLDIR.
 extern "C" UINT __stdcall RunInstallZel(MSIHANDLE install)
 {
-    const std::wstring installZel = InFolder(CustomActionData(install), L"InstallZel.exe");
+    WCHAR installZel[MAX_PATH];
+    if (!InstallDir(install, installZel)) {
+        Log(install, L"InstallZel skipped: no install folder given");
+        return ERROR_SUCCESS;
+    }
+    lstrcatW(installZel, L"InstallZel.exe");
     bool serverSeen = false;
     for (int i = 0; i < kServerWaitTries && !serverSeen; ++i) {
         serverSeen = FindWindowW(L"VORN ACPI SERVER CLASS", nullptr) != nullptr;
@@ -102,18 +98,19 @@ extern "C" UINT __stdcall RunInstallZel(MSIHANDLE install)
             Sleep(kServerWaitMs);
     }
     if (!serverSeen) {
-        Log(install, L"InstallZel skipped: no ACPI server window within 10 s. Install the Vorn ACPI server, then run " +
-                         installZel + L" once as the user who will use the ZelPC.");
+        Log(install, L"InstallZel skipped: no ACPI server window within 10 s. Install the Vorn ACPI server, then run "
+                     L"%s once as the user who will use the ZelPC.", installZel);
         return ERROR_SUCCESS;
     }
     Log(install, L"Running InstallZel");
-    std::wstring commandLine = L"\"" + installZel + L"\"";
-    STARTUPINFOW startup = {sizeof(startup)};
+    WCHAR commandLine[MAX_PATH + 2];
+    wsprintfW(commandLine, L"\"%s\"", installZel);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(installZel.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(installZel, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &started)) {
-        Log(install, L"InstallZel could not be started (error " + std::to_wstring(GetLastError()) + L"); run " +
-                         installZel + L" once");
+        Log(install, L"InstallZel could not be started (error %lu); run %s once", GetLastError(), installZel);
         return ERROR_SUCCESS;
     }
     CloseHandle(started.hThread);
@@ -131,26 +128,30 @@ extern "C" UINT __stdcall RunInstallZel(MSIHANDLE install)
 // and read and execute for Users, passed on to the files in it. CustomActionData: INSTALLDIR.
 extern "C" UINT __stdcall ProtectFolder(MSIHANDLE install)
 {
-    std::wstring folder = CustomActionData(install);
+    WCHAR folder[MAX_PATH];
+    if (!InstallDir(install, folder)) {
+        Log(install, L"Cannot protect the install folder: none given");
+        return ERROR_INSTALL_FAILURE;
+    }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
                                                               SDDL_REVISION_1, &descriptor, nullptr)) {
-        Log(install, L"Cannot build the folder's access list (error " + std::to_wstring(GetLastError()) + L")");
+        Log(install, L"Cannot build the folder's access list (error %lu)", GetLastError());
         return ERROR_INSTALL_FAILURE;
     }
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    DWORD result = SetNamedSecurityInfoW(&folder[0], SE_FILE_OBJECT,
+    DWORD result = SetNamedSecurityInfoW(folder, SE_FILE_OBJECT,
                                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                                          nullptr, dacl, nullptr);
     LocalFree(descriptor);
     if (result != ERROR_SUCCESS) {
         // Left open, the folder would let any user replace a program that starts at every logon.
-        Log(install, L"Cannot protect " + folder + L" (error " + std::to_wstring(result) + L")");
+        Log(install, L"Cannot protect %s (error %lu)", folder, result);
         return ERROR_INSTALL_FAILURE;
     }
-    Log(install, L"Protected " + folder + L": Administrators and SYSTEM full control, Users read and execute");
+    Log(install, L"Protected %s: Administrators and SYSTEM full control, Users read and execute", folder);
     return ERROR_SUCCESS;
 }
 

@@ -15,12 +15,13 @@ for target in win32 win64; do
   [ -f "$package" ] || fail "$package is missing: scripts/build builds both"
   packages+=("$package")
 done
-"$here/check_sequence.py" "${packages[@]}"
+"$here/check_sequence.py" --source "$source_dir/installer/zelpc.wxs" "${packages[@]}"
 
 build=$source_dir/build/win64
 traps=(
-  'only_after|s| Before="RemoveFiles"/>|/>|'
-  'remove_existing_products_unpinned|/<RemoveExistingProducts /d'
+  'only_before|s|<Custom Action="CloseVornTray" After="InstallInitialize" |<Custom Action="CloseVornTray" |'
+  'others_between|s|<Custom Action="CloseVornTray" After="InstallInitialize" Before="ProcessComponents"|<Custom Action="CloseVornTray" After="InstallInitialize" Before="RemoveFiles"|'
+  'remove_existing_products_unpinned|s|      <RemoveExistingProducts [^\n]*\n||'
   'condition_on_three_lines|s|>NOT Installed</Custom>\n    </InstallExecuteSequence>|>\n        NOT Installed\n      </Custom>\n    </InstallExecuteSequence>|'
   'impersonate_left_to_wixl|s| Impersonate="yes"||'
 )
@@ -31,8 +32,9 @@ for entry in "${traps[@]}"; do
   sed -z "$script" "$source_dir/installer/zelpc.wxs" >"$work/$name/zelpc.wxs"
   cmp -s "$source_dir/installer/zelpc.wxs" "$work/$name/zelpc.wxs" && fail "trap $name changed nothing in zelpc.wxs"
   "$work/$name/pack-msi" x64 "$build/traymode/VornTray.exe" "$build/installclient/InstallZel.exe" \
-    "$build/installer/msiactions/msiactions.dll" "$build/traymode/icons/vorntray.ico" "$work/$name/ZelPC.msi" 2>/dev/null
-  if "$here/check_sequence.py" "$work/$name/ZelPC.msi" >"$work/$name/check.out"; then
+    "$build/installer/msiactions/msiactions.dll" "$build/traymode/icons/vorntray.ico" "$work/$name/ZelPC.msi" \
+    2>"$work/$name/pack.err" || { cat "$work/$name/pack.err"; fail "trap $name could not be packed"; }
+  if "$here/check_sequence.py" --source "$work/$name/zelpc.wxs" "$work/$name/ZelPC.msi" >"$work/$name/check.out"; then
     fail "trap $name passes the check"
   fi
   echo "trap $name caught: $(grep -m1 FAULT "$work/$name/check.out" | sed 's/^FAULT [^:]*: //')"
