@@ -73,6 +73,8 @@ def check(package, source):
         found = ("immediate" if not flags & DEFERRED else "system" if flags & NO_IMPERSONATE else "user")
         if found != kind:
             faults.append(f"{action} runs {found} (type {flags}), not {kind}")
+        if kind == "immediate" and flags & NO_IMPERSONATE:
+            faults.append(f"immediate {action} carries the no-impersonate flag (type {flags}), valid only in the script")
     for action in actions:
         if action not in EXPECTED:
             faults.append(f"{action} is a custom action this check does not know: add its place to EXPECTED")
