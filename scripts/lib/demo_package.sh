@@ -6,7 +6,7 @@
 # demo_package OUT_DIR: the msiexec logs go into OUT_DIR.
 demo_package() {
   local out=$1
-  local root tools work server package code started elapsed entry
+  local root tools work server package code started elapsed product entry
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   tools=$root/build/win64/tools
   work=$(mktemp -d /tmp/package-demo.XXXXXX)
@@ -30,15 +30,17 @@ demo_package() {
   grep -a -E '^(Running InstallZel|InstallZel ended|InstallZel skipped)' "$out/package-install.log" | sed 's/^/  log: /'
   echo "  the stand-in logged $(grep -c ' request ' "$work/acpiserver.log") requests from InstallZel"
   echo "== What Windows now knows: the Apps entry Windows Installer wrote, and the logon start"
-  entry=$("$WINE" reg query "$uninstall_root" /s /f "Vorn ZelPC Utilities" /d 2>/dev/null | tr -d '\r' | grep -m1 '^HKEY')
+  # The ProductCode, read from the package as a deployment tool reads it, names the entry.
+  product=$(msiinfo export "$root/dist/win64/ZelPC.msi" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+  entry="$uninstall_root\\$product"
   echo "  $entry"
   "$WINE" reg query "$entry" | tr -d '\r' |
     grep -E ' (DisplayName|DisplayVersion|Publisher|InstallLocation|UninstallString|NoModify|NoRepair) ' | sed 's/^ */  /'
   "$WINE" reg query "$run" | tr -d '\r' | grep VornTray | sed 's/^ */  Run: /'
   ls "$WINEPREFIX/drive_c/Program Files/Vorn/ZelPC" | sed 's/^/  installed: /'
 
-  echo "== Uninstalled silently by its ProductCode: msiexec /x ${entry##*\\} /qn"
-  code=$(msiexec_quiet /x "${entry##*\\}" /qn /l*v "Z:${out//\//\\}\\package-uninstall.log")
+  echo "== Uninstalled silently by its ProductCode: msiexec /x $product /qn"
+  code=$(msiexec_quiet /x "$product" /qn /l*v "Z:${out//\//\\}\\package-uninstall.log")
   echo "  msiexec ended with exit code $code; log: $out/package-uninstall.log"
   "$WINE" reg query "$entry" >/dev/null 2>&1 && echo "  Apps entry: still there" || echo "  Apps entry: gone"
   "$WINE" reg query "$run" /v VornTray >/dev/null 2>&1 && echo "  Run value: still there" || echo "  Run value: gone"

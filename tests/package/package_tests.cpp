@@ -374,6 +374,11 @@ TEST_F(Package, SilentInstallPlacesEverythingRunsInstallZelAndLeavesVornTrayToTh
     // Program Files protects itself: the folder's own protection is for other places.
     EXPECT_EQ(run.log.find("Protected "), std::string::npos);
     EXPECT_TRUE(VornTrayWindows().empty()) << "the package started VornTray";
+
+    // The uninstall a deployment tool derives from the ProductCode takes it all away, the emptied
+    // Vorn folder too.
+    EXPECT_EQ(UninstallPackage(ProductCodeOf(PackageEntries().at(0))).exitCode, 0u);
+    ExpectNothingInstalled();
 }
 
 TEST_F(Package, SilentInstallWithoutServerSkipsInstallZelWithinItsBoundAndSaysHowToRunItLater)
@@ -395,6 +400,7 @@ TEST_F(Package, FolderOutsideProgramFilesIsInstalledAndProtected)
     MsiRun run = InstallPackage(PACKAGE_MSI, " INSTALLDIR=" + Quoted(dir));
     ASSERT_EQ(run.exitCode, 0u) << run.log;
     ExpectInstalled(dir);
+    EXPECT_FALSE(Exists(ProgramFiles() + "\\Vorn"));
     // Wine accepts the access list and keeps none (folders get a default from the Unix
     // permissions), so what shows here is that the protection was applied without an error.
     EXPECT_NE(run.log.find("Protected " + dir + "\\: Administrators and SYSTEM full control, Users read and execute"),
