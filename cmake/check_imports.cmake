@@ -1,7 +1,7 @@
 # Fails when PROGRAM imports a DLL that a clean Windows does not have.
-# cmake -DOBJDUMP=... -DPROGRAM=... -P check_imports.cmake
+# cmake -DOBJDUMP=... -DPROGRAM=... [-DALSO_ALLOWED=dll;...] -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
-set(allowed KERNEL32.dll USER32.dll GDI32.dll SHELL32.dll ADVAPI32.dll msvcrt.dll)
+set(allowed KERNEL32.dll USER32.dll GDI32.dll SHELL32.dll ADVAPI32.dll msvcrt.dll ${ALSO_ALLOWED})
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump could not read ${PROGRAM}")

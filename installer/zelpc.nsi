@@ -32,6 +32,8 @@ Unicode true
 ; How long a closed VornTray may take to end before setup gives up.
 !define CLOSE_WAIT_MS 10000
 !define LOG_FILE "ZelPCSetup.log"
+; ZelPC.msi's UpgradeCode (installer/zelpc.wxs), fixed for ever.
+!define MSI_UPGRADE_CODE "{8C1F3A6E-5B2D-4F7A-9E4C-2D6B8A1F0C35}"
 
 Name "Vorn ZelPC Utilities"
 OutFile "${OUT_FILE}"
@@ -266,6 +268,21 @@ Function ProtectFolder
   Pop $2
   Pop $1
   Pop $0
+FunctionEnd
+
+; An installation of ZelPC.msi belongs to Windows Installer: setup over it would leave two owners
+; of the same files, each undoing the other. Refused before anything changes.
+Function RefuseBesidePackage
+  System::Call 'msi::MsiEnumRelatedProductsW(w "${MSI_UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
+  ${If} $0 = 0
+    MessageBox MB_OK|MB_ICONSTOP "Vorn ZelPC Utilities is installed on this computer from ZelPC.msi. Remove it in Apps & features (or with msiexec /x) first, then run setup again." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
+
+Function .onInit
+  Call RefuseBesidePackage
 FunctionEnd
 
 Section "VornTray and InstallZel" SecMain

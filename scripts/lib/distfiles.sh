@@ -1,7 +1,7 @@
 # What scripts/build puts into dist/, sourced by it: each file from the one place the build leaves
 # it. A file that is not there stops the build, naming it, before dist/SHA256SUMS could vouch for
 # an incomplete release.
-DIST_FILES=(traymode/VornTray.exe installclient/InstallZel.exe installer/ZelPCSetup.exe)
+DIST_FILES=(traymode/VornTray.exe installclient/InstallZel.exe installer/ZelPCSetup.exe installer/ZelPC.msi)
 
 # copy_built TARGET: build/TARGET's files into dist/TARGET, from the current folder.
 copy_built() {

@@ -7,7 +7,7 @@
 TESTBED_PACKAGES=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
                 wine wine64 xserver-xorg-core xserver-xorg-video-dummy x11-utils imagemagick
                 mmdebstrap arch-test nsis osslsigncode openssl python3-matplotlib
-                mount util-linux coreutils git debian-archive-keyring)
+                wixl msitools faketime mount util-linux coreutils git debian-archive-keyring)
 
 # The 64-bit Wine, named explicitly: Debian's `wine` launcher hands every program to the 32-bit
 # loader once wine32:i386 is installed, even on a machine that cannot run it. The i686 phase

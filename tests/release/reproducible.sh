@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The same sources built in two folders of different names and depths must give byte-identical
-# programs and setups: nothing of the build's path or time may end up in them.
+# programs, setups and packages: nothing of the build's path or time may end up in them (the
+# packages' summary stream and cabinet included).
 #   reproducible.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
@@ -13,12 +14,12 @@ for copy in "$first" "$second"; do
   # The tracked files as they are in the working tree.
   git -C "$source_dir" ls-files -z | (cd "$source_dir" && tar --null -T - -cf -) | tar -xf - -C "$copy"
   for target in win32 win64; do
-    (cd "$copy" && cmake --preset "$target" >/dev/null && cmake --build --preset "$target" --target setup -j "$(nproc)" >/dev/null)
+    (cd "$copy" && cmake --preset "$target" >/dev/null && cmake --build --preset "$target" --target setup package -j "$(nproc)" >/dev/null)
   done
 done
 status=0
 for target in win32 win64; do
-  for file in traymode/VornTray.exe installclient/InstallZel.exe installer/ZelPCSetup.exe; do
+  for file in traymode/VornTray.exe installclient/InstallZel.exe installer/ZelPCSetup.exe installer/ZelPC.msi; do
     a=$first/build/$target/$file b=$second/build/$target/$file
     if cmp -s "$a" "$b"; then
       echo "identical: $target/$(basename "$file") $(sha256sum <"$a" | cut -c1-16)"

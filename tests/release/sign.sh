@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# scripts/sign on a copy of the x86_64 tree's programs and setup: without a certificate it changes
-# nothing and says so; with a throwaway code-signing certificate every file verifies against it,
-# the setup is packed again, the Uninstall.exe the signed setup installs verifies too, and
-# SHA256SUMS matches the signed files. The installs run under Wine in a prefix of their own, on
-# the test bed's display.
+# scripts/sign on a copy of the x86_64 tree's programs, setup and package: without a certificate it
+# changes nothing and says so; with a throwaway code-signing certificate every file verifies against
+# it, the setup and the package are packed again, the Uninstall.exe the signed setup installs
+# verifies too, and SHA256SUMS matches the signed files. The installs run under Wine in a prefix of
+# their own, on the test bed's display.
 #   sign.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
@@ -16,9 +16,10 @@ trap '[ -d "$prefix" ] && WINEPREFIX=$prefix "$WINESERVER" -k >/dev/null 2>&1; r
 dist=$work/dist
 mkdir -p "$dist/win64"
 build=$source_dir/build/win64
-cp "$build/traymode/VornTray.exe" "$build/installclient/InstallZel.exe" "$build/installer/ZelPCSetup.exe" "$dist/win64/"
+cp "$build/traymode/VornTray.exe" "$build/installclient/InstallZel.exe" "$build/installer/ZelPCSetup.exe" \
+  "$build/installer/ZelPC.msi" "$dist/win64/"
 cp -r "$dist" "$work/unsigned"
-files=(win64/VornTray.exe win64/InstallZel.exe win64/ZelPCSetup.exe)
+files=(win64/VornTray.exe win64/InstallZel.exe win64/ZelPCSetup.exe win64/ZelPC.msi)
 fail() { echo "FAIL: $*"; exit 1; }
 
 out=$(env -u VORN_SIGN_PFX -u VORN_SIGN_PASSWORD "$source_dir/scripts/sign" "$dist")
@@ -56,5 +57,11 @@ install "$work/unsigned/win64/ZelPCSetup.exe" Unsigned
 ! osslsigncode verify -CAfile "$work/cert.pem" -in "$uninstaller" >/dev/null 2>&1 ||
   fail "the Uninstall.exe of an unsigned setup verifies"
 cmp -s "$work/unsigned/win64/ZelPCSetup.exe" "$dist/win64/ZelPCSetup.exe" && fail "the setup was not packed again"
+# The package carries the signed programs and a signed custom-action DLL.
+msidump=$work/msidump
+mkdir -p "$msidump" && (cd "$msidump" && msiextract "$dist/win64/ZelPC.msi" >/dev/null && msidump -s "$dist/win64/ZelPC.msi" >/dev/null)
+cmp -s "$(find "$msidump" -name VornTray.exe)" "$dist/win64/VornTray.exe" || fail "the package holds another VornTray.exe"
+osslsigncode verify -CAfile "$work/cert.pem" -in "$msidump/_Streams/Binary.MsiActions" >/dev/null 2>&1 ||
+  fail "the package's custom-action DLL is not signed"
 (cd "$dist" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
 echo "signed and verified: ${files[*]}"
