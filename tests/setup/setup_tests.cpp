@@ -22,7 +22,7 @@
 #include "vorntray/resource.h"
 #include "savedmode.h"
 #include "standin.h"
-#include "trayharness.h"
+#include "trayfixture.h"
 
 namespace {
 

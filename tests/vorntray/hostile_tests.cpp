@@ -14,7 +14,7 @@
 #include "observe.h"
 #include "savedmode.h"
 #include "stress.h"
-#include "trayharness.h"
+#include "trayfixture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "shellstandin.h"
 #include "stress.h"
 #include "systemtray.h"
-#include "trayharness.h"
+#include "trayfixture.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "savedmode.h"
 #include "shellstandin.h"
 #include "systemtray.h"
-#include "trayharness.h"
+#include "trayfixture.h"
 
 namespace {
 

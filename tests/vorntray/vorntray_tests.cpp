@@ -11,7 +11,7 @@
 #include "vorntray/resource.h"
 #include "rowlabel.h"
 #include "savedmode.h"
-#include "trayharness.h"
+#include "trayfixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "trayharness.h"
+#include "trayfixture.h"
 #include <cstdio>
 #include "savedmode.h"
 
