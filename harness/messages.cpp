@@ -51,6 +51,22 @@ HWND FindProcessWindow(const char* className, DWORD processId)
     return query.found;
 }
 
+std::vector<HWND> WindowsOfClass(const char* className)
+{
+    std::vector<HWND> windows;
+    for (HWND window = FindWindowA(className, nullptr); window;
+         window = FindWindowExA(nullptr, window, className, nullptr))
+        windows.push_back(window);
+    return windows;
+}
+
+DWORD ProcessOf(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    return processId;
+}
+
 HWND WaitForProcessWindow(const char* className, DWORD processId, DWORD timeoutMs)
 {
     HWND found = nullptr;

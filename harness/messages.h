@@ -15,6 +15,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, HANDLE wake =
 // The top-level window of class className that belongs to processId, or null.
 HWND FindProcessWindow(const char* className, DWORD processId);
 HWND WaitForProcessWindow(const char* className, DWORD processId, DWORD timeoutMs);
+// Every top-level window of class className, of any process.
+std::vector<HWND> WindowsOfClass(const char* className);
+// The process a window belongs to.
+DWORD ProcessOf(HWND window);
 
 // The pop-up menu processId shows (class "#32768"), when it is visible; or null.
 HWND FindVisibleMenu(DWORD processId);

@@ -25,13 +25,6 @@ HWND FindTray(DWORD timeoutMs)
     return window;
 }
 
-DWORD ProcessOf(HWND window)
-{
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    return processId;
-}
-
 // Watches the saved choice: VornTray writes it at the end of every mode command, also when it
 // is the one already saved, so the write tells that the command has run, mode change included.
 class ChoiceWatch

@@ -6,27 +6,25 @@
 // DACL (the protection of a folder outside Program Files shows only in the log here).
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <shlobj.h>
-#include <algorithm>
-#include <fstream>
-#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 #include "handles.h"
+#include "installfixture.h"
 #include "messages.h"
 #include "process.h"
-#include "vorntray/resource.h"
+#include "rowlabel.h"
 #include "savedmode.h"
+#include "serverlog.h"
+#include "shellicon.h"
 #include "standin.h"
-#include "trayfixture.h"
+#include "vorntray/resource.h"
 
 namespace {
 
-const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+using rowlabel::operator<<;
+
 const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const char kSetupEntryKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornZelPC";
-const char kNeighbourKey[] = "SOFTWARE\\Vorn\\Neighbour";
 const char kDisplayName[] = "Vorn ZelPC Utilities";
 // msiexec's exit codes.
 const DWORD kInstallFailure = 1603;
@@ -34,20 +32,6 @@ const DWORD kInstallFailure = 1603;
 // msiexec and its custom-action host.
 const DWORD kInstallBoundMs = 10000 + MachineMs(30000);
 const DWORD kRunTimeoutMs = MachineMs(180000);
-const std::vector<std::string> kTheTenRequests = {"register",   "query:CAMS", "set:CAMS", "query:WLDS", "set:WLDS",
-                                                  "query:CRDS", "set:CRDS",   "query:MODS", "set:MODS", "unregister"};
-
-std::string ProgramFiles()
-{
-    char path[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, path);
-    return path;
-}
-
-std::string DefaultInstallDir()
-{
-    return ProgramFiles() + "\\Vorn\\ZelPC";
-}
 
 std::string TempPath(const char* name)
 {
@@ -56,90 +40,11 @@ std::string TempPath(const char* name)
     return std::string(temp) + name;
 }
 
-bool Exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-// msiexec writes its log in the ANSI code page, or UTF-16 with a byte-order mark; the lines that
-// matter are ASCII.
-std::string ReadLog(const std::string& path)
-{
-    std::string raw = ReadFile(path);
-    if (raw.size() < 2 || raw[0] != '\xff' || raw[1] != '\xfe')
-        return raw;
-    std::string text;
-    for (size_t i = 2; i < raw.size(); i += 2)
-        text += raw[i];
-    return text;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-struct RegistryValue
-{
-    bool exists = false;
-    DWORD type = REG_NONE;
-    std::string text;
-    DWORD number = 0;
-};
-
-RegistryValue ReadValue(const std::string& key, const char* name)
-{
-    RegistryValue value;
-    BYTE data[1024] = {};
-    DWORD size = sizeof(data) - 2;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, data, &size) !=
-        ERROR_SUCCESS)
-        return value;
-    value.exists = true;
-    if (value.type == REG_DWORD)
-        value.number = *reinterpret_cast<DWORD*>(data);
-    else
-        value.text = reinterpret_cast<char*>(data);
-    return value;
-}
-
-bool KeyExists(const char* key)
-{
-    unique_hkey handle;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
-}
-
 // The Apps entries named "Vorn ZelPC Utilities" that Windows Installer wrote, by key (the ProductCode).
 std::vector<std::string> PackageEntries()
 {
     std::vector<std::string> keys;
-    unique_hkey root;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallRoot, 0, KEY_READ, root.put()) != ERROR_SUCCESS)
-        return keys;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof(name);
-        if (RegEnumKeyExA(root.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+    for (const std::string& name : SubkeysOf(kUninstallRoot)) {
         std::string key = std::string(kUninstallRoot) + "\\" + name;
         if (ReadValue(key, "DisplayName").text == kDisplayName && ReadValue(key, "WindowsInstaller").number == 1)
             keys.push_back(key);
@@ -152,44 +57,9 @@ std::string ProductCodeOf(const std::string& entryKey)
     return entryKey.substr(entryKey.rfind('\\') + 1);
 }
 
-BOOL CALLBACK CollectVornTray(HWND window, LPARAM param)
-{
-    char className[32] = {};
-    GetClassNameA(window, className, sizeof(className));
-    if (strcmp(className, "VORNTRAY") == 0)
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-    return TRUE;
-}
-
 std::vector<HWND> VornTrayWindows()
 {
-    std::vector<HWND> windows;
-    EnumWindows(CollectVornTray, reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
-
-DWORD ProcessOf(HWND window)
-{
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    return processId;
-}
-
-void CloseVornTrays()
-{
-    for (HWND window : VornTrayWindows()) {
-        unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(window)));
-        PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
-        if (process)
-            PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kTimeoutMs,
-                      process.get());
-    }
-}
-
-bool VisibleDialogExists()
-{
-    HWND dialog = FindWindowA("#32770", nullptr);
-    return dialog && IsWindowVisible(dialog);
+    return WindowsOfClass(kVornTrayClass);
 }
 
 struct MsiRun
@@ -213,7 +83,8 @@ MsiRun Msiexec(const std::string& arguments)
     std::string printed = RunAndCapture(command, &cmdExit, kRunTimeoutMs);
     run.elapsedMs = GetTickCount() - start;
     std::istringstream(printed) >> run.exitCode;
-    run.log = ReadLog(logPath);
+    // In the ANSI code page, or UTF-16 with a byte-order mark.
+    run.log = AsciiText(FileContent(logPath));
     printf("msiexec %s: exit code %lu after %lu ms\n", arguments.c_str(), run.exitCode, run.elapsedMs);
     return run;
 }
@@ -243,33 +114,6 @@ MsiRun InstallPackage(const char* package, const std::string& properties = "")
 MsiRun UninstallPackage(const std::string& productCode, const std::string& properties = "")
 {
     return Msiexec("/x " + productCode + properties);
-}
-
-struct SetupRun
-{
-    DWORD exitCode = STILL_ACTIVE;
-};
-
-SetupRun RunSetup(const std::string& arguments)
-{
-    ChildProcess setup;
-    EXPECT_TRUE(setup.Start(Quoted(ToWindowsPath(SETUP_EXE)) + " " + arguments));
-    SetupRun run;
-    run.exitCode = setup.Wait(kRunTimeoutMs);
-    printf("setup %s: exit code %lu\n", arguments.c_str(), run.exitCode);
-    return run;
-}
-
-// The setup's installation taken away with its own uninstaller, or by hand if that is gone.
-void RemoveSetupInstallation()
-{
-    const std::string dir = DefaultInstallDir();
-    for (const std::string& name : FilesIn(dir))
-        DeleteFileA((dir + "\\" + name).c_str());
-    RemoveDirectoryA(dir.c_str());
-    RemoveDirectoryA((ProgramFiles() + "\\Vorn").c_str());
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornTray");
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSetupEntryKey);
 }
 
 // VornTray as the next logon starts it: the command of the Run value.
@@ -324,10 +168,8 @@ protected:
     // What a completed installation of the current package leaves in dir.
     static void ExpectInstalled(const std::string& dir)
     {
-        EXPECT_EQ(ReadFile(dir + "\\VornTray.exe"), ReadFile(ToWindowsPath(VORNTRAY_EXE)));
-        EXPECT_EQ(ReadFile(dir + "\\InstallZel.exe"), ReadFile(ToWindowsPath(INSTALLZEL_EXE)));
+        ExpectProgramsIn(dir);
         EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"InstallZel.exe", "VornTray.exe"}));
-        EXPECT_EQ(ReadValue(kRunKey, "VornTray").text, Quoted(dir + "\\VornTray.exe"));
 
         std::vector<std::string> entries = PackageEntries();
         ASSERT_EQ(entries.size(), 1u);
@@ -352,11 +194,8 @@ protected:
 
     static void ExpectNothingInstalled()
     {
-        EXPECT_FALSE(Exists(DefaultInstallDir()));
-        EXPECT_FALSE(Exists(ProgramFiles() + "\\Vorn"));
-        EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
+        ExpectNoInstallation();
         EXPECT_TRUE(PackageEntries().empty());
-        EXPECT_FALSE(KeyExists(kSetupEntryKey));
     }
 
     AcpiServerStandIn m_server{ACPISERVER_EXE};
@@ -367,8 +206,8 @@ TEST_F(Package, SilentInstallPlacesEverythingRunsInstallZelAndLeavesVornTrayToTh
     ASSERT_TRUE(m_server.Start());
     MsiRun run = InstallPackage(PACKAGE_MSI);
     ASSERT_EQ(run.exitCode, 0u) << run.log;
-    ExpectInstalled(DefaultInstallDir());
-    EXPECT_EQ(m_server.RequestKinds(), kTheTenRequests);
+    ExpectInstalled(InstallDir());
+    EXPECT_EQ(m_server.RequestKinds(), kFullRun);
     EXPECT_NE(run.log.find("Running InstallZel"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("InstallZel ended"), std::string::npos) << run.log;
     // Program Files protects itself: the folder's own protection is for other places.
@@ -388,9 +227,9 @@ TEST_F(Package, SilentInstallWithoutServerSkipsInstallZelWithinItsBoundAndSaysHo
     EXPECT_LT(run.elapsedMs, kInstallBoundMs);
     EXPECT_FALSE(VisibleDialogExists()) << "a window waits for an answer";
     const std::string advice = "InstallZel skipped: no ACPI server window within 10 s. Install the Vorn ACPI server, "
-                               "then run " + DefaultInstallDir() + "\\InstallZel.exe once";
+                               "then run " + InstallDir() + "\\InstallZel.exe once";
     EXPECT_NE(run.log.find(advice), std::string::npos) << run.log;
-    ExpectInstalled(DefaultInstallDir());
+    ExpectInstalled(InstallDir());
 }
 
 TEST_F(Package, FolderOutsideProgramFilesIsInstalledAndProtected)
@@ -426,12 +265,12 @@ TEST_F(Package, UpgradeClosesTheRunningVornTrayReplacesTheFilesAndKeepsTheSavedM
     // Ended by its own WM_CLOSE handling, which returns 0; a kill leaves another code.
     EXPECT_EQ(tray.ExitCode(), 0u);
     EXPECT_NE(upgrade.log.find("File: VornTray.exe,  Directory: INSTALLDIR"), std::string::npos) << upgrade.log;
-    ExpectInstalled(DefaultInstallDir());
+    ExpectInstalled(InstallDir());
     ExpectStoredDword("DispWidth", 800);
     ExpectStoredDword("DispHeight", 600);
     EXPECT_TRUE(VornTrayWindows().empty()) << "the package started VornTray";
     // Both installations ran InstallZel.
-    EXPECT_EQ(m_server.RequestKinds().size(), 2 * kTheTenRequests.size());
+    EXPECT_EQ(m_server.RequestKinds().size(), 2 * kFullRun.size());
 }
 
 TEST_F(Package, DowngradeIsRefusedAndLeavesTheNewerVersion)
@@ -439,25 +278,10 @@ TEST_F(Package, DowngradeIsRefusedAndLeavesTheNewerVersion)
     ASSERT_TRUE(m_server.Start());
     ASSERT_EQ(InstallPackage(PACKAGE_MSI).exitCode, 0u);
     ExpectRefusedByLaunchCondition(InstallPackage(OLDER_PACKAGE_MSI), "WIX_DOWNGRADE_DETECTED");
-    ExpectInstalled(DefaultInstallDir());
+    ExpectInstalled(InstallDir());
 }
 
-struct UninstallCase
-{
-    const char* label;
-    const char* properties;
-    bool savedModeKept;
-};
-
-// Names the row in test output.
-void PrintTo(const UninstallCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
-
-class PackageUninstall : public Package, public ::testing::WithParamInterface<UninstallCase>
-{
-};
+using PackageUninstall = TableOf<Package, UninstallCase>;
 
 TEST_P(PackageUninstall, ClosesVornTrayAndRemovesWhatThePackageMadeAndNothingElse)
 {
@@ -467,25 +291,15 @@ TEST_P(PackageUninstall, ClosesVornTrayAndRemovesWhatThePackageMadeAndNothingEls
     LogonStart tray;
     ASSERT_TRUE(tray.Start());
     ExpectStoredDword("DispHeight", 480);
-    // Neighbours the package did not make: a key beside the saved mode, a folder beside the
-    // programs, a Run value of another program.
-    unique_hkey neighbour;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNeighbourKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              neighbour.put(), nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(neighbour.get(), "Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>("yes"), 4),
-              ERROR_SUCCESS);
-    neighbour.reset();
-    const std::string neighbourDir = ProgramFiles() + "\\Vorn\\Neighbour";
-    ASSERT_TRUE(CreateDirectoryA(neighbourDir.c_str(), nullptr));
-    std::ofstream(neighbourDir + "\\kept.txt") << "kept";
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour", REG_SZ, "neighbour.exe", 14),
-              ERROR_SUCCESS);
+    // Neighbours the package did not make.
+    Neighbours neighbours;
+    ASSERT_NO_FATAL_FAILURE(neighbours.Place());
 
-    MsiRun run = UninstallPackage(ProductCodeOf(PackageEntries().at(0)), row.properties);
+    MsiRun run = UninstallPackage(ProductCodeOf(PackageEntries().at(0)), row.arguments);
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_TRUE(tray.Ended()) << "VornTray still runs";
     EXPECT_EQ(tray.ExitCode(), 0u);
-    EXPECT_FALSE(Exists(DefaultInstallDir()));
+    EXPECT_FALSE(Exists(InstallDir()));
     EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
     EXPECT_TRUE(PackageEntries().empty());
     EXPECT_EQ(KeyExists(kSettingsKey), row.savedModeKept);
@@ -493,21 +307,13 @@ TEST_P(PackageUninstall, ClosesVornTrayAndRemovesWhatThePackageMadeAndNothingEls
         ExpectStoredDword("DispWidth", 800);
         ExpectStoredDword("DispHeight", 480);
     }
-
-    EXPECT_EQ(ReadValue(kNeighbourKey, "Kept").text, "yes");
-    EXPECT_EQ(ReadFile(neighbourDir + "\\kept.txt"), "kept");
-    EXPECT_EQ(ReadValue(kRunKey, "VornNeighbour").text, "neighbour.exe");
-    DeleteFileA((neighbourDir + "\\kept.txt").c_str());
-    RemoveDirectoryA(neighbourDir.c_str());
-    RemoveDirectoryA((ProgramFiles() + "\\Vorn").c_str());
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour");
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kNeighbourKey);
+    neighbours.ExpectKept();
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PackageUninstall, ::testing::Values(
     UninstallCase{"keep_saved_mode", "", true},
     UninstallCase{"purge", " PURGE=1", false}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 TEST_F(Package, IsRefusedWhereTheSetupInstalled)
 {
@@ -517,8 +323,8 @@ TEST_F(Package, IsRefusedWhereTheSetupInstalled)
     CloseVornTrays();
     ExpectRefusedByLaunchCondition(InstallPackage(PACKAGE_MSI), "ZELPCSETUPINSTALLED");
     EXPECT_TRUE(PackageEntries().empty());
-    EXPECT_TRUE(Exists(DefaultInstallDir() + "\\Uninstall.exe")) << "the setup's installation was touched";
-    EXPECT_EQ(ReadValue(kRunKey, "VornTray").text, Quoted(DefaultInstallDir() + "\\VornTray.exe"));
+    EXPECT_TRUE(Exists(InstallDir() + "\\Uninstall.exe")) << "the setup's installation was touched";
+    EXPECT_EQ(ReadValue(kRunKey, "VornTray").text, Quoted(InstallDir() + "\\VornTray.exe"));
 }
 
 TEST_F(Package, SetupIsRefusedWhereThePackageInstalled)
@@ -528,10 +334,10 @@ TEST_F(Package, SetupIsRefusedWhereThePackageInstalled)
     EXPECT_EQ(RunSetup("/S").exitCode, 2u);
     EXPECT_FALSE(VisibleDialogExists());
     EXPECT_FALSE(KeyExists(kSetupEntryKey));
-    EXPECT_FALSE(Exists(DefaultInstallDir() + "\\Uninstall.exe"));
-    EXPECT_FALSE(Exists(DefaultInstallDir() + "\\ZelPCSetup.log"));
+    EXPECT_FALSE(Exists(InstallDir() + "\\Uninstall.exe"));
+    EXPECT_FALSE(Exists(InstallDir() + "\\ZelPCSetup.log"));
     EXPECT_TRUE(VornTrayWindows().empty()) << "the setup started VornTray";
-    ExpectInstalled(DefaultInstallDir());
+    ExpectInstalled(InstallDir());
 }
 
 } // namespace

@@ -6,156 +6,48 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <fstream>
-#include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 #include "handles.h"
+#include "installfixture.h"
 #include "messages.h"
-#include "process.h"
+#include "processlist.h"
 #include "rowlabel.h"
-#include "vorntray/resource.h"
 #include "savedmode.h"
+#include "shellicon.h"
 #include "standin.h"
-#include "trayfixture.h"
 
 namespace {
 
 using rowlabel::operator<<;
 
-const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornZelPC";
-const char kNeighbourKey[] = "SOFTWARE\\Vorn\\Neighbour";
 // A silent installation waits 10 s for the server before it skips InstallZel; the rest is Wine
 // starting the setup and the programs.
 const DWORD kInstallBoundMs = 10000 + MachineMs(15000);
-const DWORD kRunTimeoutMs = MachineMs(120000);
-std::string ProgramFiles()
-{
-    char path[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, path);
-    return path;
-}
 
-std::string InstallDir()
-{
-    return ProgramFiles() + "\\Vorn\\ZelPC";
-}
-
-bool Exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-// The setup log is UTF-16; its lines are ASCII.
+// The setup writes its log as UTF-16.
 std::string ReadLog(const std::string& dir = InstallDir())
 {
-    std::string raw = ReadFile(dir + "\\ZelPCSetup.log");
-    std::string text;
-    for (size_t i = 0; i < raw.size(); i += 2)
-        text += raw[i];
-    return text;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
-struct RegistryValue
-{
-    bool exists = false;
-    DWORD type = REG_NONE;
-    std::string text;
-    DWORD number = 0;
-};
-
-RegistryValue ReadValue(const char* key, const char* name)
-{
-    RegistryValue value;
-    BYTE data[1024] = {};
-    DWORD size = sizeof(data) - 2;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, data, &size) !=
-        ERROR_SUCCESS)
-        return value;
-    value.exists = true;
-    if (value.type == REG_DWORD)
-        value.number = *reinterpret_cast<DWORD*>(data);
-    else
-        value.text = reinterpret_cast<char*>(data);
-    return value;
-}
-
-bool KeyExists(const char* key)
-{
-    unique_hkey handle;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
+    return AsciiText(FileContent(dir + "\\ZelPCSetup.log"));
 }
 
 // The Run values that start some VornTray.exe, by name.
 std::vector<std::string> RunEntriesForVornTray()
 {
     std::vector<std::string> names;
-    unique_hkey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-        return names;
-    char name[256];
-    BYTE data[1024];
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = sizeof(name), dataSize = sizeof(data) - 1, type = 0;
-        if (RegEnumValueA(key.get(), i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
-            break;
-        data[dataSize] = 0;
-        if (strstr(reinterpret_cast<char*>(data), "VornTray.exe"))
+    for (const auto& [name, command] : TextValuesOf(kRunKey))
+        if (command.find("VornTray.exe") != std::string::npos)
             names.push_back(name);
-    }
     return names;
-}
-
-BOOL CALLBACK CollectVornTray(HWND window, LPARAM param)
-{
-    char className[32] = {};
-    GetClassNameA(window, className, sizeof(className));
-    if (strcmp(className, kVornTrayClass) == 0)
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-    return TRUE;
 }
 
 std::vector<HWND> VornTrayWindows()
 {
-    std::vector<HWND> windows;
-    EnumWindows(CollectVornTray, reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
-
-DWORD ProcessOf(HWND window)
-{
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    return processId;
+    return WindowsOfClass(kVornTrayClass);
 }
 
 std::string ImagePath(HANDLE process)
@@ -166,98 +58,12 @@ std::string ImagePath(HANDLE process)
     return path;
 }
 
-DWORD ParentOf(DWORD processId)
-{
-    DWORD parent = 0;
-    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
-        if (entry.th32ProcessID == processId)
-            parent = entry.th32ParentProcessID;
-    return parent;
-}
-
-// The processes started by processId, found by their parent.
-std::vector<DWORD> ChildrenOf(DWORD processId)
-{
-    std::vector<DWORD> children;
-    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
-        if (entry.th32ParentProcessID == processId)
-            children.push_back(entry.th32ProcessID);
-    return children;
-}
-
-bool ProcessRunning(const char* imageName)
-{
-    bool found = false;
-    unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot.get(), &entry); more && !found;
-         more = Process32Next(snapshot.get(), &entry))
-        found = lstrcmpiA(entry.szExeFile, imageName) == 0;
-    return found;
-}
-
-bool VisibleDialogExists()
-{
-    HWND dialog = FindWindowA("#32770", nullptr);
-    return dialog && IsWindowVisible(dialog);
-}
-
-// Ends every VornTray as its "Exit" would, waiting for each process.
-void CloseVornTrays()
-{
-    for (HWND window : VornTrayWindows()) {
-        unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(window)));
-        PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
-        if (process)
-            PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kTimeoutMs,
-                      process.get());
-    }
-}
-
 // Whatever an earlier test or run installed, gone without the uninstaller.
 void RemoveInstallation()
 {
     CloseVornTrays();
-    for (const std::string& name : FilesIn(InstallDir()))
-        DeleteFileA((InstallDir() + "\\" + name).c_str());
-    RemoveDirectoryA(InstallDir().c_str());
-    RemoveDirectoryA((ProgramFiles() + "\\Vorn").c_str());
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornTray");
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RemoveSetupInstallation();
     RemoveSettings();
-}
-
-struct SetupRun
-{
-    DWORD processId = 0;
-    DWORD exitCode = STILL_ACTIVE;
-    DWORD elapsedMs = 0;
-};
-
-SetupRun RunSetup(const std::string& setupPath, const std::string& arguments)
-{
-    SetupRun run;
-    ChildProcess setup;
-    DWORD start = GetTickCount();
-    EXPECT_TRUE(setup.Start("\"" + setupPath + "\" " + arguments)) << GetLastError();
-    run.processId = setup.Id();
-    run.exitCode = setup.Wait(kRunTimeoutMs);
-    run.elapsedMs = GetTickCount() - start;
-    return run;
-}
-
-SetupRun Install(const std::string& arguments = "/S")
-{
-    SetupRun run = RunSetup(ToWindowsPath(SETUP_EXE), arguments);
-    printf("setup %s: exit code %lu after %lu ms\n", arguments.c_str(), run.exitCode, run.elapsedMs);
-    return run;
 }
 
 // The quiet uninstall command the Apps entry gives, run as the Apps page would. The uninstaller
@@ -265,7 +71,7 @@ SetupRun Install(const std::string& arguments = "/S")
 SetupRun Uninstall(const std::string& extraArguments)
 {
     SetupRun run;
-    std::string command = ReadValue(kUninstallKey, "QuietUninstallString").text + extraArguments;
+    std::string command = ReadValue(kSetupEntryKey, "QuietUninstallString").text + extraArguments;
     ChildProcess uninstaller;
     DWORD start = GetTickCount();
     if (!uninstaller.Start(command)) {
@@ -277,7 +83,7 @@ SetupRun Uninstall(const std::string& extraArguments)
         std::vector<DWORD> now = ChildrenOf(uninstaller.Id());
         children.insert(children.end(), now.begin(), now.end());
         return !uninstaller.Running();
-    }, kRunTimeoutMs);
+    }, kSetupTimeoutMs);
     std::vector<DWORD> late = ChildrenOf(uninstaller.Id());
     children.insert(children.end(), late.begin(), late.end());
     run.exitCode = uninstaller.Wait(0);
@@ -285,7 +91,7 @@ SetupRun Uninstall(const std::string& extraArguments)
         unique_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child));
         if (!process)
             continue;
-        PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kRunTimeoutMs, process.get());
+        PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kSetupTimeoutMs, process.get());
         GetExitCodeProcess(process.get(), &run.exitCode);
     }
     run.elapsedMs = GetTickCount() - start;
@@ -321,10 +127,8 @@ protected:
     HWND ExpectInstalled(const SetupRun& run)
     {
         const std::string dir = InstallDir();
-        EXPECT_EQ(ReadFile(dir + "\\VornTray.exe"), ReadFile(ToWindowsPath(VORNTRAY_EXE)));
-        EXPECT_EQ(ReadFile(dir + "\\InstallZel.exe"), ReadFile(ToWindowsPath(INSTALLZEL_EXE)));
+        ExpectProgramsIn(dir);
         EXPECT_TRUE(Exists(dir + "\\Uninstall.exe"));
-        EXPECT_EQ(ReadValue(kRunKey, "VornTray").text, "\"" + dir + "\\VornTray.exe\"");
 
         struct Expected
         {
@@ -341,11 +145,11 @@ protected:
             {"DisplayIcon", dir + "\\VornTray.exe,0"},
         };
         for (const Expected& value : entry)
-            EXPECT_EQ(ReadValue(kUninstallKey, value.name).text, value.text) << value.name;
+            EXPECT_EQ(ReadValue(kSetupEntryKey, value.name).text, value.text) << value.name;
         DWORD bytes = 0;
         for (const std::string& name : FilesIn(dir))
-            bytes += ReadFile(dir + "\\" + name).size();
-        RegistryValue size = ReadValue(kUninstallKey, "EstimatedSize");
+            bytes += FileContent(dir + "\\" + name).size();
+        RegistryValue size = ReadValue(kSetupEntryKey, "EstimatedSize");
         EXPECT_EQ(size.type, static_cast<DWORD>(REG_DWORD));
         EXPECT_NEAR(size.number, bytes / 1024, 2) << "KB";
 
@@ -366,10 +170,7 @@ protected:
 
     void ExpectNothingInstalled()
     {
-        EXPECT_FALSE(Exists(InstallDir()));
-        EXPECT_FALSE(Exists(ProgramFiles() + "\\Vorn"));
-        EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
-        EXPECT_FALSE(KeyExists(kUninstallKey));
+        ExpectNoInstallation();
         EXPECT_TRUE(VornTrayWindows().empty());
     }
 
@@ -379,7 +180,7 @@ protected:
 TEST_F(Setup, SilentInstallPlacesEverythingRunsInstallZelAndStartsVornTray)
 {
     ASSERT_TRUE(m_server.Start());
-    SetupRun run = Install();
+    SetupRun run = RunSetup();
     ASSERT_EQ(run.exitCode, 0u);
     ExpectInstalled(run);
     EXPECT_EQ(m_server.RequestKinds(), kFullRun);
@@ -389,7 +190,7 @@ TEST_F(Setup, SilentInstallPlacesEverythingRunsInstallZelAndStartsVornTray)
 TEST_F(Setup, SilentUpgradeClosesVornTrayKeepsTheSavedModeAndStartsItAgain)
 {
     ASSERT_TRUE(m_server.Start());
-    ASSERT_EQ(Install().exitCode, 0u);
+    ASSERT_EQ(RunSetup().exitCode, 0u);
     HWND first = WaitForVornTray();
     ASSERT_NE(first, nullptr);
     unique_handle firstProcess(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(first)));
@@ -399,7 +200,7 @@ TEST_F(Setup, SilentUpgradeClosesVornTrayKeepsTheSavedModeAndStartsItAgain)
     ASSERT_TRUE(SendMessageTimeoutA(first, WM_COMMAND, IDM_LCD_800X600, 0, SMTO_NORMAL, kTimeoutMs, nullptr));
     ExpectStoredDword("DispHeight", 600);
 
-    SetupRun upgrade = Install();
+    SetupRun upgrade = RunSetup();
     ASSERT_EQ(upgrade.exitCode, 0u);
     // Ended by its own WM_CLOSE handling, which returns 0; a kill leaves another code.
     DWORD exitCode = STILL_ACTIVE;
@@ -414,16 +215,14 @@ TEST_F(Setup, SilentUpgradeClosesVornTrayKeepsTheSavedModeAndStartsItAgain)
     ExpectStoredDword("DispHeight", 600);
     EXPECT_EQ(CurrentDisplayMode().Text(), "800x600");
     EXPECT_EQ(RunEntriesForVornTray(), std::vector<std::string>{"VornTray"});
-    std::vector<std::string> files = FilesIn(InstallDir());
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"InstallZel.exe", "Uninstall.exe", "VornTray.exe", "ZelPCSetup.log"}));
+    EXPECT_EQ(FilesIn(InstallDir()), (std::vector<std::string>{"InstallZel.exe", "Uninstall.exe", "VornTray.exe", "ZelPCSetup.log"}));
     // Both installations ran InstallZel.
     EXPECT_EQ(m_server.RequestKinds().size(), 2 * kFullRun.size());
 }
 
 TEST_F(Setup, SilentInstallWithoutServerSkipsInstallZelWithinItsBound)
 {
-    SetupRun run = Install();
+    SetupRun run = RunSetup();
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_LT(run.elapsedMs, kInstallBoundMs);
     EXPECT_FALSE(ProcessRunning("InstallZel.exe"));
@@ -433,58 +232,33 @@ TEST_F(Setup, SilentInstallWithoutServerSkipsInstallZelWithinItsBound)
     ExpectInstalled(run);
 }
 
-struct UninstallCase
-{
-    const char* label;
-    const char* extraArguments;
-    bool savedModeKept;
-};
-
-class SilentUninstall : public Setup, public ::testing::WithParamInterface<UninstallCase>
-{
-};
+using SilentUninstall = TableOf<Setup, UninstallCase>;
 
 TEST_P(SilentUninstall, RemovesWhatSetupMadeAndNothingElse)
 {
     const UninstallCase& row = GetParam();
     ASSERT_TRUE(m_server.Start());
-    ASSERT_EQ(Install().exitCode, 0u);
+    ASSERT_EQ(RunSetup().exitCode, 0u);
     HWND tray = WaitForVornTray();
     ASSERT_NE(tray, nullptr);
     unique_handle trayProcess(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(tray)));
-    // Neighbours setup did not make: a key beside the saved mode, a folder beside the programs, a
-    // Run value of another program.
-    unique_hkey neighbour;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNeighbourKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              neighbour.put(), nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(neighbour.get(), "Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>("yes"), 4),
-              ERROR_SUCCESS);
-    neighbour.reset();
-    const std::string neighbourDir = ProgramFiles() + "\\Vorn\\Neighbour";
-    ASSERT_TRUE(CreateDirectoryA(neighbourDir.c_str(), nullptr));
-    std::ofstream(neighbourDir + "\\kept.txt") << "kept";
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour", REG_SZ, "neighbour.exe", 14),
-              ERROR_SUCCESS);
+    // Neighbours setup did not make.
+    Neighbours neighbours;
+    ASSERT_NO_FATAL_FAILURE(neighbours.Place());
 
-    SetupRun run = Uninstall(row.extraArguments);
+    SetupRun run = Uninstall(row.arguments);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(WaitForSingleObject(trayProcess.get(), 0), WAIT_OBJECT_0) << "VornTray still runs";
     EXPECT_TRUE(VornTrayWindows().empty());
     EXPECT_FALSE(Exists(InstallDir()));
     EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
-    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_FALSE(KeyExists(kSetupEntryKey));
     EXPECT_EQ(KeyExists(kSettingsKey), row.savedModeKept);
     if (row.savedModeKept) {
         ExpectStoredDword("DispWidth", 800);
         ExpectStoredDword("DispHeight", 480);
     }
-
-    EXPECT_EQ(ReadValue(kNeighbourKey, "Kept").text, "yes");
-    EXPECT_EQ(ReadFile(neighbourDir + "\\kept.txt"), "kept");
-    EXPECT_EQ(ReadValue(kRunKey, "VornNeighbour").text, "neighbour.exe");
-    DeleteFileA((neighbourDir + "\\kept.txt").c_str());
-    RemoveDirectoryA(neighbourDir.c_str());
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour");
+    neighbours.ExpectKept();
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SilentUninstall, ::testing::Values(
@@ -531,7 +305,7 @@ TEST_F(Setup, ReadOnlyRunKeyRefusesTheInstallationAndLeavesNothing)
     ASSERT_TRUE(runKey.Made());
     ASSERT_NE(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "Probe", REG_SZ, "x", 2), ERROR_SUCCESS)
         << "the key is still writable";
-    EXPECT_EQ(Install().exitCode, 2u);
+    EXPECT_EQ(RunSetup().exitCode, 2u);
     EXPECT_FALSE(VisibleDialogExists());
     ExpectNothingInstalled();
 }
@@ -539,7 +313,7 @@ TEST_F(Setup, ReadOnlyRunKeyRefusesTheInstallationAndLeavesNothing)
 TEST_F(Setup, FolderThatCannotBeWrittenRefusesTheInstallationAndLeavesNothing)
 {
     // Z: is the Unix root under Wine, and nobody, root included, makes a folder in /proc.
-    EXPECT_EQ(Install("/S /D=Z:\\proc\\Vorn\\ZelPC").exitCode, 2u);
+    EXPECT_EQ(RunSetup("/S /D=Z:\\proc\\Vorn\\ZelPC").exitCode, 2u);
     EXPECT_FALSE(VisibleDialogExists());
     ExpectNothingInstalled();
 }
@@ -548,7 +322,7 @@ TEST_F(Setup, FolderThatCannotBeWrittenRefusesTheInstallationAndLeavesNothing)
 // interrupted download leaves it.
 std::string CutShortCopy()
 {
-    std::string setup = ReadFile(ToWindowsPath(SETUP_EXE));
+    std::string setup = FileContent(ToWindowsPath(SETUP_EXE));
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(setup.data());
     auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(setup.data() + dos->e_lfanew);
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
@@ -570,9 +344,7 @@ struct CutShortCase
     bool interactive;
 };
 
-class CutShortSetup : public Setup, public ::testing::WithParamInterface<CutShortCase>
-{
-};
+using CutShortSetup = TableOf<Setup, CutShortCase>;
 
 TEST_P(CutShortSetup, IsRefusedByTheIntegrityCheckAndInstallsNothing)
 {
@@ -587,7 +359,7 @@ TEST_P(CutShortSetup, IsRefusedByTheIntegrityCheckAndInstallsNothing)
         EXPECT_NE(text.find(L"Installer integrity check has failed"), std::wstring::npos) << text;
         PressOk(box);
     }
-    EXPECT_EQ(setup.Wait(kRunTimeoutMs), 2u);
+    EXPECT_EQ(setup.Wait(kSetupTimeoutMs), 2u);
     DeleteFileA(cut.c_str());
     ExpectNothingInstalled();
 }
@@ -638,10 +410,10 @@ std::map<std::string, std::string> InstallationSnapshot()
 {
     std::map<std::string, std::string> snapshot;
     for (const std::string& name : FilesIn(InstallDir()))
-        snapshot["file " + name] = Digest(ReadFile(InstallDir() + "\\" + name));
+        snapshot["file " + name] = Digest(FileContent(InstallDir() + "\\" + name));
     snapshot["run VornTray"] = ReadValue(kRunKey, "VornTray").text;
     for (const char* name : {"DisplayName", "DisplayVersion", "InstallLocation", "UninstallString"})
-        snapshot[std::string("apps ") + name] = ReadValue(kUninstallKey, name).text;
+        snapshot[std::string("apps ") + name] = ReadValue(kSetupEntryKey, name).text;
     return snapshot;
 }
 
@@ -651,15 +423,7 @@ struct StubbornCase
     bool upgrade;
 };
 
-// Names the row in test output.
-void PrintTo(const StubbornCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
-
-class StubbornVornTraySetup : public Setup, public ::testing::WithParamInterface<StubbornCase>
-{
-};
+using StubbornVornTraySetup = TableOf<Setup, StubbornCase>;
 
 // Setup gives a VornTray 10 s to end after WM_CLOSE, then refuses before it has written anything.
 // Wine lets any process open any other (measured: even a protected, empty DACL on a process leaves
@@ -671,7 +435,7 @@ TEST_P(StubbornVornTraySetup, IsRefusedWithinTheCloseWaitAndLeavesWhatWasThere)
     std::map<std::string, std::string> before;
     if (row.upgrade) {
         ASSERT_TRUE(m_server.Start());
-        ASSERT_EQ(Install().exitCode, 0u);
+        ASSERT_EQ(RunSetup().exitCode, 0u);
         ASSERT_NE(WaitForVornTray(), nullptr);
         before = InstallationSnapshot();
     }
@@ -680,7 +444,7 @@ TEST_P(StubbornVornTraySetup, IsRefusedWithinTheCloseWaitAndLeavesWhatWasThere)
     {
         StubbornVornTray stubborn;
         ASSERT_NE(stubborn.Window(), nullptr);
-        run = Install();
+        run = RunSetup();
         closesIgnored = stubborn.ClosesIgnored();
     }
     EXPECT_EQ(run.exitCode, 2u);
@@ -703,7 +467,7 @@ TEST_P(StubbornVornTraySetup, IsRefusedWithinTheCloseWaitAndLeavesWhatWasThere)
 INSTANTIATE_TEST_SUITE_P(Table, StubbornVornTraySetup, ::testing::Values(
     StubbornCase{"first_install", false},
     StubbornCase{"upgrade", true}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 bool UnderWine()
 {
@@ -776,15 +540,7 @@ struct FolderCase
     std::vector<std::string> (*parents)();
 };
 
-// Names the row in test output.
-void PrintTo(const FolderCase& row, std::ostream* out)
-{
-    *out << row.label;
-}
-
-class FolderRule : public Setup, public ::testing::WithParamInterface<FolderCase>
-{
-};
+using FolderRule = TableOf<Setup, FolderCase>;
 
 // Where setup installs decides who may change VornTray.exe, which starts at every user's logon:
 // inside Program Files the folder keeps the rights it inherits there, elsewhere setup gives it
@@ -796,9 +552,9 @@ TEST_P(FolderRule, DecidesTheFolderRightsByWhereTheFolderReallyIs)
     const FolderCase& row = GetParam();
     const std::string folder = row.folder(), dir = row.resolved();
     ASSERT_TRUE(m_server.Start());
-    SetupRun run = Install("/S /D=" + folder);
+    SetupRun run = RunSetup("/S /D=" + folder);
     ASSERT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(ReadFile(dir + "\\VornTray.exe"), ReadFile(ToWindowsPath(VORNTRAY_EXE)));
+    EXPECT_EQ(FileContent(dir + "\\VornTray.exe"), FileContent(ToWindowsPath(VORNTRAY_EXE)));
     EXPECT_EQ(ReadLog(dir).find(kFolderRuleLine) != std::string::npos, row.outsideProgramFiles) << ReadLog(dir);
     if (row.outsideProgramFiles) {
         if (UnderWine())
@@ -826,7 +582,7 @@ INSTANTIATE_TEST_SUITE_P(Table, FolderRule, ::testing::Values(
     FolderCase{"program_files_x86", [] { return ProgramFilesX86() + "\\Vorn\\ZelPC"; },
                [] { return ProgramFilesX86() + "\\Vorn\\ZelPC"; }, false,
                [] { return std::vector<std::string>{ProgramFilesX86() + "\\Vorn"}; }}),
-    [](const auto& info) { return std::string(info.param.label); });
+    rowlabel::Name());
 
 // Outside Program Files setup does not take over a folder that holds something else: rights set
 // there would change them for the other files too.
@@ -836,10 +592,10 @@ TEST_F(Setup, FolderOutsideProgramFilesWithOtherFilesIsRefusedAndKeptAsItWas)
     ASSERT_TRUE(CreateDirectoryA("C:\\Tools", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
     std::ofstream(dir + "\\notes.txt") << "kept";
-    EXPECT_EQ(Install("/S /D=" + dir).exitCode, 2u);
+    EXPECT_EQ(RunSetup("/S /D=" + dir).exitCode, 2u);
     EXPECT_FALSE(VisibleDialogExists());
     EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"notes.txt"});
-    EXPECT_EQ(ReadFile(dir + "\\notes.txt"), "kept");
+    EXPECT_EQ(FileContent(dir + "\\notes.txt"), "kept");
     ExpectNothingInstalled();
     DeleteFileA((dir + "\\notes.txt").c_str());
     RemoveDirectoryA(dir.c_str());

@@ -28,15 +28,6 @@ std::string StoredText(const StoredValue& value)
     return std::to_string(number);
 }
 
-int CountWindowsOfClass(const char* className)
-{
-    int count = 0;
-    for (HWND window = FindWindowA(className, nullptr); window;
-         window = FindWindowExA(nullptr, window, className, nullptr))
-        ++count;
-    return count;
-}
-
 class Hostile : public VornTray
 {
 protected:
@@ -220,7 +211,7 @@ TEST_F(Hostile, CopiesStartedTogetherLeaveExactlyOne)
                 continue;
             HWND main = WaitForProcessWindow(kVornTrayClass, child->Id(), kTimeoutMs);
             ASSERT_NE(main, nullptr);
-            EXPECT_EQ(CountWindowsOfClass(kVornTrayClass), 1);
+            EXPECT_EQ(WindowsOfClass(kVornTrayClass).size(), 1u);
             EXPECT_TRUE(IconInNotificationArea(main));
             ++survivors;
             PostMessageA(main, WM_COMMAND, IDM_EXIT, 0);

@@ -1,0 +1,216 @@
+#include "installfixture.h"
+#include <shlobj.h>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include "handles.h"
+#include "messages.h"
+#include "savedmode.h"
+#include "shellicon.h"
+#include "vorntray/resource.h"
+
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kSetupEntryKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornZelPC";
+
+namespace {
+const char kNeighbourKey[] = "SOFTWARE\\Vorn\\Neighbour";
+}
+
+std::string ProgramFiles()
+{
+    char path[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, path);
+    return path;
+}
+
+std::string InstallDir()
+{
+    return ProgramFiles() + "\\Vorn\\ZelPC";
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string FileContent(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+RegistryValue ReadValue(const std::string& key, const char* name)
+{
+    RegistryValue value;
+    BYTE data[1024] = {};
+    DWORD size = sizeof(data) - 2;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, data, &size) !=
+        ERROR_SUCCESS)
+        return value;
+    value.exists = true;
+    if (value.type == REG_DWORD)
+        value.number = *reinterpret_cast<DWORD*>(data);
+    else
+        value.text = reinterpret_cast<char*>(data);
+    return value;
+}
+
+bool KeyExists(const char* key)
+{
+    unique_hkey handle;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
+}
+
+std::vector<std::string> SubkeysOf(const char* key)
+{
+    std::vector<std::string> names;
+    unique_hkey handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.put()) != ERROR_SUCCESS)
+        return names;
+    char name[256];
+    DWORD size = sizeof(name);
+    for (DWORD i = 0; RegEnumKeyExA(handle.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, size = sizeof(name))
+        names.push_back(name);
+    return names;
+}
+
+std::vector<std::pair<std::string, std::string>> TextValuesOf(const char* key)
+{
+    std::vector<std::pair<std::string, std::string>> values;
+    unique_hkey handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.put()) != ERROR_SUCCESS)
+        return values;
+    char name[256];
+    BYTE data[1024];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = sizeof(name), dataSize = sizeof(data) - 1, type = 0;
+        if (RegEnumValueA(handle.get(), i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+            break;
+        data[dataSize] = 0;
+        if (type == REG_SZ || type == REG_EXPAND_SZ)
+            values.emplace_back(name, reinterpret_cast<char*>(data));
+    }
+    return values;
+}
+
+std::string AsciiText(const std::string& raw)
+{
+    size_t first = 0;
+    if (raw.size() >= 2 && raw[0] == '\xff' && raw[1] == '\xfe')
+        first = 2;
+    else if (raw.size() < 2 || raw[1] != '\0')
+        return raw;
+    std::string text;
+    for (size_t i = first; i < raw.size(); i += 2)
+        text += raw[i];
+    return text;
+}
+
+bool VisibleDialogExists()
+{
+    HWND dialog = FindWindowA("#32770", nullptr);
+    return dialog && IsWindowVisible(dialog);
+}
+
+void CloseVornTrays()
+{
+    for (HWND window : WindowsOfClass(kVornTrayClass)) {
+        unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(window)));
+        PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+        if (process)
+            PumpUntil([&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, kTimeoutMs,
+                      process.get());
+    }
+}
+
+SetupRun RunSetup(const std::string& arguments)
+{
+    SetupRun run;
+    ChildProcess setup;
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(setup.Start("\"" + ToWindowsPath(SETUP_EXE) + "\" " + arguments)) << GetLastError();
+    run.processId = setup.Id();
+    run.exitCode = setup.Wait(kSetupTimeoutMs);
+    run.elapsedMs = GetTickCount() - start;
+    printf("setup %s: exit code %lu after %lu ms\n", arguments.c_str(), run.exitCode, run.elapsedMs);
+    return run;
+}
+
+void RemoveSetupInstallation()
+{
+    const std::string dir = InstallDir();
+    for (const std::string& name : FilesIn(dir))
+        DeleteFileA((dir + "\\" + name).c_str());
+    RemoveDirectoryA(dir.c_str());
+    RemoveDirectoryA((ProgramFiles() + "\\Vorn").c_str());
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornTray");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSetupEntryKey);
+}
+
+void ExpectProgramsIn(const std::string& dir)
+{
+    EXPECT_EQ(FileContent(dir + "\\VornTray.exe"), FileContent(ToWindowsPath(VORNTRAY_EXE)));
+    EXPECT_EQ(FileContent(dir + "\\InstallZel.exe"), FileContent(ToWindowsPath(INSTALLZEL_EXE)));
+    EXPECT_EQ(ReadValue(kRunKey, "VornTray").text, "\"" + dir + "\\VornTray.exe\"");
+}
+
+void ExpectNoInstallation()
+{
+    EXPECT_FALSE(Exists(InstallDir()));
+    EXPECT_FALSE(Exists(ProgramFiles() + "\\Vorn"));
+    EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
+    EXPECT_FALSE(KeyExists(kSetupEntryKey));
+}
+
+std::string Neighbours::Folder() const
+{
+    return ProgramFiles() + "\\Vorn\\Neighbour";
+}
+
+void Neighbours::Place()
+{
+    unique_hkey neighbour;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNeighbourKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              neighbour.put(), nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(neighbour.get(), "Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>("yes"), 4),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(CreateDirectoryA(Folder().c_str(), nullptr));
+    std::ofstream(Folder() + "\\kept.txt") << "kept";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour", REG_SZ, "neighbour.exe", 14),
+              ERROR_SUCCESS);
+}
+
+void Neighbours::ExpectKept() const
+{
+    EXPECT_EQ(ReadValue(kNeighbourKey, "Kept").text, "yes");
+    EXPECT_EQ(FileContent(Folder() + "\\kept.txt"), "kept");
+    EXPECT_EQ(ReadValue(kRunKey, "VornNeighbour").text, "neighbour.exe");
+}
+
+Neighbours::~Neighbours()
+{
+    DeleteFileA((Folder() + "\\kept.txt").c_str());
+    RemoveDirectoryA(Folder().c_str());
+    RemoveDirectoryA((ProgramFiles() + "\\Vorn").c_str());
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kNeighbourKey);
+}

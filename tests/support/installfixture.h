@@ -1,0 +1,92 @@
+// An installation of the utilities by the setup or by the package, as Program Files, the registry
+// and the running VornTray show it; and the setup run as a deployment tool runs it.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <utility>
+#include <vector>
+#include "trayfixture.h"
+
+extern const char kRunKey[];
+// The Apps entry the setup writes; the package's entries are named by their ProductCode.
+extern const char kSetupEntryKey[];
+
+// A setup or uninstall that has not ended by then hangs.
+inline const DWORD kSetupTimeoutMs = MachineMs(120000);
+
+std::string ProgramFiles();
+// Where both install by default.
+std::string InstallDir();
+bool Exists(const std::string& path);
+// The bytes of a file, or nothing when it cannot be read.
+std::string FileContent(const std::string& path);
+// The names of the files in folder, sorted; folders left out.
+std::vector<std::string> FilesIn(const std::string& folder);
+
+struct RegistryValue
+{
+    bool exists = false;
+    DWORD type = REG_NONE;
+    std::string text;
+    DWORD number = 0;
+};
+// A value below HKEY_LOCAL_MACHINE.
+RegistryValue ReadValue(const std::string& key, const char* name);
+bool KeyExists(const char* key);
+// The names of a key's subkeys, and its string values by name.
+std::vector<std::string> SubkeysOf(const char* key);
+std::vector<std::pair<std::string, std::string>> TextValuesOf(const char* key);
+// The text of a log whose lines are ASCII, written as UTF-16 (with a byte-order mark or without)
+// or in the ANSI code page.
+std::string AsciiText(const std::string& raw);
+
+// Whether some dialog is visible: a silent run must not wait for an answer.
+bool VisibleDialogExists();
+// Ends every VornTray as its "Exit" would, waiting for each process.
+void CloseVornTrays();
+
+struct SetupRun
+{
+    DWORD processId = 0;
+    DWORD exitCode = STILL_ACTIVE;
+    DWORD elapsedMs = 0;
+};
+// ZelPCSetup.exe of this tree run with arguments to its end; it prints how it ended.
+SetupRun RunSetup(const std::string& arguments = "/S");
+// The setup's installation in InstallDir() taken away by hand: files, folders, Run value, Apps entry.
+void RemoveSetupInstallation();
+
+// The programs of this tree in dir, and the Run value that starts VornTray from there.
+void ExpectProgramsIn(const std::string& dir);
+// A fixture's tests run once for each row of a table.
+template <typename Fixture, typename Row> class TableOf : public Fixture, public ::testing::WithParamInterface<Row>
+{
+};
+
+// An uninstall given arguments, and whether the saved panel mode outlives it.
+struct UninstallCase
+{
+    const char* label;
+    const char* arguments;
+    bool savedModeKept;
+};
+
+// Neither the programs' folder, nor the Vorn folder, the Run value or the setup's Apps entry.
+void ExpectNoInstallation();
+
+// What an uninstall must leave: a key beside the saved mode, a folder beside the programs, a Run
+// value of another program. Removed again when the holder goes.
+class Neighbours
+{
+public:
+    Neighbours() = default;
+    Neighbours(const Neighbours&) = delete;
+    Neighbours& operator=(const Neighbours&) = delete;
+    ~Neighbours();
+    // Places them; a failure ends the test (ASSERT_NO_FATAL_FAILURE).
+    void Place();
+    void ExpectKept() const;
+
+private:
+    std::string Folder() const;
+};
