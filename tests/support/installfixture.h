@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include "rowlabel.h"
 #include "trayfixture.h"
 
 extern const char kRunKey[];
@@ -70,6 +71,8 @@ struct UninstallCase
     const char* arguments;
     bool savedModeKept;
 };
+// The row prints as its label, as the rows of the tests' own tables do.
+using rowlabel::operator<<;
 
 // Neither the programs' folder, nor the Vorn folder, the Run value or the setup's Apps entry.
 void ExpectNoInstallation();
