@@ -302,11 +302,7 @@ TEST_P(PackageUninstall, ClosesVornTrayAndRemovesWhatThePackageMadeAndNothingEls
     EXPECT_FALSE(Exists(InstallDir()));
     EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
     EXPECT_TRUE(PackageEntries().empty());
-    EXPECT_EQ(KeyExists(kSettingsKey), row.savedModeKept);
-    if (row.savedModeKept) {
-        ExpectStoredDword("DispWidth", 800);
-        ExpectStoredDword("DispHeight", 480);
-    }
+    ExpectSavedModeAfterUninstall(row);
     neighbours.ExpectKept();
 }
 

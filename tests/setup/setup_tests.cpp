@@ -253,11 +253,7 @@ TEST_P(SilentUninstall, RemovesWhatSetupMadeAndNothingElse)
     EXPECT_FALSE(Exists(InstallDir()));
     EXPECT_FALSE(ReadValue(kRunKey, "VornTray").exists);
     EXPECT_FALSE(KeyExists(kSetupEntryKey));
-    EXPECT_EQ(KeyExists(kSettingsKey), row.savedModeKept);
-    if (row.savedModeKept) {
-        ExpectStoredDword("DispWidth", 800);
-        ExpectStoredDword("DispHeight", 480);
-    }
+    ExpectSavedModeAfterUninstall(row);
     neighbours.ExpectKept();
 }
 
@@ -265,39 +261,6 @@ INSTANTIATE_TEST_SUITE_P(Table, SilentUninstall, ::testing::Values(
     UninstallCase{"keep_saved_mode", "", true},
     UninstallCase{"purge", " /PURGE", false}),
     rowlabel::Name());
-
-// A key's DACL replaced by one that lets everybody read and nobody write, the old one put back
-// afterwards through the handle opened before.
-class ReadOnlyKey
-{
-public:
-    explicit ReadOnlyKey(const char* path)
-    {
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, m_key.put()) != ERROR_SUCCESS)
-            return;
-        DWORD size = 0;
-        RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
-        m_saved.resize(size);
-        PSECURITY_DESCRIPTOR readOnly = nullptr;
-        m_made = RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_saved.data(), &size) == ERROR_SUCCESS &&
-                 ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
-                                                                      nullptr) &&
-                 RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
-        LocalFree(readOnly);
-    }
-    ~ReadOnlyKey()
-    {
-        if (m_made) {
-            EXPECT_EQ(RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_saved.data()), ERROR_SUCCESS);
-        }
-    }
-    bool Made() const { return m_made; }
-
-private:
-    unique_hkey m_key;
-    std::vector<BYTE> m_saved;
-    bool m_made = false;
-};
 
 TEST_F(Setup, ReadOnlyRunKeyRefusesTheInstallationAndLeavesNothing)
 {
@@ -368,31 +331,6 @@ INSTANTIATE_TEST_SUITE_P(Table, CutShortSetup, ::testing::Values(
     CutShortCase{"silent", "/S", false},
     CutShortCase{"interactive", "", true}),
     rowlabel::Name());
-
-// A "VORNTRAY" window of this test process that is told WM_CLOSE and stays, as a hung VornTray
-// or another program's window of that class does. Its messages are handled while the test waits
-// for setup.
-class StubbornVornTray
-{
-public:
-    StubbornVornTray() { m_window = CreateHiddenWindow("VORNTRAY", WindowProc, this); }
-    ~StubbornVornTray() { DestroyWindow(m_window); }
-    HWND Window() const { return m_window; }
-    int ClosesIgnored() const { return m_closesIgnored; }
-
-private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        auto self = reinterpret_cast<StubbornVornTray*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (message == WM_CLOSE && self) {
-            ++self->m_closesIgnored;
-            return 0;
-        }
-        return DefWindowProcA(window, message, wParam, lParam);
-    }
-    HWND m_window = nullptr;
-    int m_closesIgnored = 0;
-};
 
 // A file's size and FNV-1a hash, short enough to print when two differ.
 std::string Digest(const std::string& content)

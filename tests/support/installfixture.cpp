@@ -1,4 +1,5 @@
 #include "installfixture.h"
+#include <sddl.h>
 #include <shlobj.h>
 #include <algorithm>
 #include <fstream>
@@ -181,6 +182,15 @@ void ExpectNoInstallation()
     EXPECT_FALSE(KeyExists(kSetupEntryKey));
 }
 
+void ExpectSavedModeAfterUninstall(const UninstallCase& row)
+{
+    EXPECT_EQ(KeyExists(kSettingsKey), row.savedModeKept);
+    if (row.savedModeKept) {
+        ExpectStoredDword("DispWidth", 800);
+        ExpectStoredDword("DispHeight", 480);
+    }
+}
+
 std::string Neighbours::Folder() const
 {
     return ProgramFiles() + "\\Vorn\\Neighbour";
@@ -213,4 +223,46 @@ Neighbours::~Neighbours()
     RemoveDirectoryA((ProgramFiles() + "\\Vorn").c_str());
     RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "VornNeighbour");
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kNeighbourKey);
+}
+
+ReadOnlyKey::ReadOnlyKey(const char* path)
+{
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, m_key.put()) != ERROR_SUCCESS)
+        return;
+    DWORD size = 0;
+    RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+    m_saved.resize(size);
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    m_made = RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_saved.data(), &size) == ERROR_SUCCESS &&
+             ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                                  nullptr) &&
+             RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+    LocalFree(readOnly);
+}
+
+ReadOnlyKey::~ReadOnlyKey()
+{
+    if (m_made) {
+        EXPECT_EQ(RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_saved.data()), ERROR_SUCCESS);
+    }
+}
+
+StubbornVornTray::StubbornVornTray()
+{
+    m_window = CreateHiddenWindow(kVornTrayClass, WindowProc, this);
+}
+
+StubbornVornTray::~StubbornVornTray()
+{
+    DestroyWindow(m_window);
+}
+
+LRESULT CALLBACK StubbornVornTray::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto self = reinterpret_cast<StubbornVornTray*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_CLOSE && self) {
+        ++self->m_closesIgnored;
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
 }

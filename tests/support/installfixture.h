@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include "handles.h"
 #include "rowlabel.h"
 #include "trayfixture.h"
 
@@ -71,6 +72,8 @@ struct UninstallCase
     const char* arguments;
     bool savedModeKept;
 };
+// The saved mode VornTray's first start wrote, 800 x 480: kept by the row's uninstall, or purged.
+void ExpectSavedModeAfterUninstall(const UninstallCase& row);
 // The row prints as its label, as the rows of the tests' own tables do.
 using rowlabel::operator<<;
 
@@ -92,4 +95,40 @@ public:
 
 private:
     std::string Folder() const;
+};
+
+// A key's DACL replaced by one that lets everybody read and nobody write, the old one put back
+// afterwards through the handle opened before: a Run key an installation cannot write.
+class ReadOnlyKey
+{
+public:
+    explicit ReadOnlyKey(const char* path);
+    ~ReadOnlyKey();
+    ReadOnlyKey(const ReadOnlyKey&) = delete;
+    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
+    bool Made() const { return m_made; }
+
+private:
+    unique_hkey m_key;
+    std::vector<BYTE> m_saved;
+    bool m_made = false;
+};
+
+// A "VORNTRAY" window of this test process that is told WM_CLOSE and stays, as a hung VornTray
+// or another program's window of that class does. Its messages are handled while the test waits
+// for the installation.
+class StubbornVornTray
+{
+public:
+    StubbornVornTray();
+    ~StubbornVornTray();
+    StubbornVornTray(const StubbornVornTray&) = delete;
+    StubbornVornTray& operator=(const StubbornVornTray&) = delete;
+    HWND Window() const { return m_window; }
+    int ClosesIgnored() const { return m_closesIgnored; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND m_window = nullptr;
+    int m_closesIgnored = 0;
 };
