@@ -9,7 +9,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "handles.h"
 #include "installfixture.h"
 #include "messages.h"
 #include "process.h"
