@@ -13,9 +13,10 @@ demo_package() {
   package="Z:${root//\//\\}\\dist\\win64\\ZelPC.msi"
   local uninstall_root='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
   local run='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
-  # msiexec's own exit code, through cmd: Wine cuts a process's code to 8 bits.
+  # msiexec's own exit code, through cmd: Wine cuts a process's code to 8 bits. Delayed expansion,
+  # since %ERRORLEVEL% would be expanded before msiexec runs.
   msiexec_quiet() {
-    "$WINE" cmd /c "start /wait msiexec $* & echo %ERRORLEVEL%" 2>/dev/null | tr -d '\r' | tail -n 1
+    "$WINE" cmd /v:on /c "start /wait msiexec $* & echo !ERRORLEVEL!" 2>/dev/null | tr -d '\r' | tail -n 1
   }
 
   "$WINE" "$tools/acpiserver/acpiserver.exe" --log "Z:${work//\//\\}\\acpiserver.log" &

@@ -69,14 +69,16 @@ struct MsiRun
 };
 
 // msiexec as a deployment tool starts it, with a verbose log. Wine cuts a process's exit code to
-// 8 bits (3010 would read 194), so the code comes from cmd's %ERRORLEVEL% after start /wait.
+// 8 bits (3010 would read 194), so the code comes from cmd's ERRORLEVEL after start /wait. It is
+// read with delayed expansion (!ERRORLEVEL!): %ERRORLEVEL% is expanded when cmd reads the line,
+// before msiexec runs, as on Windows and Wine 10 (Wine 8's cmd expanded it late, hiding that).
 MsiRun Msiexec(const std::string& arguments)
 {
     MsiRun run;
     const std::string logPath = TempPath("zelpc-msiexec.log");
     DeleteFileA(logPath.c_str());
     const std::string command =
-        "cmd /c \"start /wait msiexec " + arguments + " /qn /l*v \"" + logPath + "\" & echo %ERRORLEVEL%\"";
+        "cmd /v:on /c \"start /wait msiexec " + arguments + " /qn /l*v \"" + logPath + "\" & echo !ERRORLEVEL!\"";
     DWORD cmdExit = 0;
     DWORD start = GetTickCount();
     std::string printed = RunAndCapture(command, &cmdExit, kRunTimeoutMs);

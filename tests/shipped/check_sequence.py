@@ -86,6 +86,10 @@ def check(package, source):
         if condition != condition.strip() or "\n" in condition or "\r" in condition:
             faults.append(f"{action}'s condition is padded or spans lines: {condition!r}")
     if source:
+        scheduled = [action for action, _, _ in scheduled_in(source)]
+        if "RemoveExistingProducts" not in scheduled:
+            # wixl 0.101 puts it after InstallFiles; a later wixl that places it right hides that.
+            faults.append(f"RemoveExistingProducts is not pinned in {source}")
         for action, after, before in scheduled_in(source):
             if not after or not before:
                 faults.append(f"{action} has not both After and Before in {source}")
