@@ -53,6 +53,15 @@ def scheduled_in(source):
             yield name, element.get("After"), element.get("Before")
 
 
+def conditions_in(source):
+    """The source's conditioned actions: name, condition text as written."""
+    namespace = "{http://schemas.microsoft.com/wix/2006/wi}"
+    for sequence in ElementTree.parse(source).iter(namespace + "InstallExecuteSequence"):
+        for element in sequence:
+            if element.tag is not ElementTree.Comment and element.text:
+                yield element.get("Action") or element.tag.replace(namespace, ""), element.text
+
+
 def check(package, source):
     faults = []
     sequence = {row[0]: (row[1], int(row[2])) for row in table(package, "InstallExecuteSequence")}
@@ -90,6 +99,11 @@ def check(package, source):
         if "RemoveExistingProducts" not in scheduled:
             # wixl 0.101 puts it after InstallFiles; a later wixl that places it right hides that.
             faults.append(f"RemoveExistingProducts is not pinned in {source}")
+        for action, condition in conditions_in(source):
+            # wixl 0.101 keeps the padding, and Windows refuses a padded condition; a later wixl
+            # trims it, which would hide a condition written over several lines.
+            if condition != condition.strip() or "\n" in condition:
+                faults.append(f"{action}'s condition is padded or spans lines in {source}: {condition!r}")
         for action, after, before in scheduled_in(source):
             if not after or not before:
                 faults.append(f"{action} has not both After and Before in {source}")
