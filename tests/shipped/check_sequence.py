@@ -99,6 +99,12 @@ def check(package, source):
         if "RemoveExistingProducts" not in scheduled:
             # wixl 0.101 puts it after InstallFiles; a later wixl that places it right hides that.
             faults.append(f"RemoveExistingProducts is not pinned in {source}")
+        namespace = "{http://schemas.microsoft.com/wix/2006/wi}"
+        for action in ElementTree.parse(source).iter(namespace + "CustomAction"):
+            # wixl 0.101 sets no-impersonate where the attribute is absent; a later wixl follows
+            # WiX's default, which would hide an action that leaves it to wixl.
+            if action.get("Impersonate") is None:
+                faults.append(f"{action.get('Id')} leaves Impersonate to wixl in {source}")
         for action, condition in conditions_in(source):
             # wixl 0.101 keeps the padding, and Windows refuses a padded condition; a later wixl
             # trims it, which would hide a condition written over several lines.
