@@ -2,6 +2,13 @@
 #include <cstdlib>
 #include "messages.h"
 
+std::string TempPath(const std::string& name)
+{
+    char directory[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, directory);
+    return std::string(directory) + name;
+}
+
 std::string ToWindowsPath(const std::string& path)
 {
     if (path.empty() || path[0] != '/')

@@ -11,6 +11,8 @@ DWORD MachineMs(DWORD ms);
 
 // Wine starts programs from Windows paths; the build passes Unix ones.
 std::string ToWindowsPath(const std::string& path);
+// NAME in this process's temporary folder.
+std::string TempPath(const std::string& name);
 
 // How a child is started; the defaults start it as a shell would.
 struct StartOptions

@@ -3,16 +3,14 @@
 #include <fstream>
 #include <sstream>
 #include "messages.h"
+#include "process.h"
 
 namespace {
 
 std::string NewLogPath()
 {
     static int serial;
-    char directory[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, directory);
-    return std::string(directory) + "shellstandin-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++serial) + ".log";
+    return TempPath("shellstandin-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + ".log");
 }
 
 // Long enough for a broadcast that every window answers; the stand-in's own replies are immediate

@@ -1,6 +1,7 @@
 #include "standin.h"
 #include <fstream>
 #include "messages.h"
+#include "process.h"
 #include "record.h"
 
 namespace {
@@ -8,10 +9,7 @@ namespace {
 std::string NewLogPath()
 {
     static int serial;
-    char directory[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, directory);
-    return std::string(directory) + "acpiserver-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++serial) + ".log";
+    return TempPath("acpiserver-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + ".log");
 }
 
 } // namespace

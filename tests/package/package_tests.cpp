@@ -32,13 +32,6 @@ const DWORD kInstallFailure = 1603;
 const DWORD kInstallBoundMs = 10000 + MachineMs(30000);
 const DWORD kRunTimeoutMs = MachineMs(180000);
 
-std::string TempPath(const char* name)
-{
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    return std::string(temp) + name;
-}
-
 // The Apps entries named "Vorn ZelPC Utilities" that Windows Installer wrote, by key (the ProductCode).
 std::vector<std::string> PackageEntries()
 {
