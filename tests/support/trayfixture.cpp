@@ -14,13 +14,15 @@ DisplayMode CurrentDisplayMode()
 
 void SetDisplayMode(unsigned width, unsigned height, unsigned frequency)
 {
-    // Now and then Wine refuses a change made right after another process has ended; a few tries
-    // apart tell that from a mode that is really missing.
+    // Now and then Wine refuses a change made right after another process has ended, for a few seconds
+    // once (seen in a full run: five tries over 3.6 s all refused); trying again until a bound apart
+    // tells that from a mode that is really missing.
     const std::string command = ToWindowsPath(DISPLAYMODE_EXE) + " set " + std::to_string(width) + " "
                                 + std::to_string(height) + " " + std::to_string(frequency);
+    const DWORD start = GetTickCount();
     DWORD exitCode = 1;
     std::string output;
-    for (int attempt = 0; attempt < 5 && exitCode != 0; ++attempt) {
+    for (int attempt = 0; exitCode != 0 && GetTickCount() - start < MachineMs(15000); ++attempt) {
         if (attempt)
             PumpMessagesFor(500);
         output = RunAndCapture(command, &exitCode);
