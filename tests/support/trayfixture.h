@@ -53,6 +53,9 @@ protected:
     bool WaitForPostedMessages();
     // Answers within the time-out: the program is alive and its loop runs.
     bool Responsive(HWND window, DWORD timeoutMs = kTimeoutMs);
+    // Starts a second copy and expects it to end at once with code 0, the first still running and
+    // answering.
+    void ExpectSecondCopyLeavesAtOnce();
 
     ChildProcess m_tray;
     HWND m_main = nullptr;

@@ -266,11 +266,7 @@ TEST_F(ShellNotReady, SecondCopyLeavesAtOnceWhileTheFirstHasNoIcon)
     StoreMode(1024, 768);
     ASSERT_TRUE(m_shell.Start(kRefuseAll));
     Start();
-    ChildProcess second;
-    ASSERT_TRUE(second.Start(ToWindowsPath(VORNTRAY_EXE)));
-    EXPECT_EQ(second.Wait(kTimeoutMs), 0u);
-    EXPECT_TRUE(m_tray.Running());
-    EXPECT_TRUE(Responsive(m_main));
+    ASSERT_NO_FATAL_FAILURE(ExpectSecondCopyLeavesAtOnce());
     // Only the first copy asked the shell for anything, and it has no icon.
     EXPECT_EQ(Count(TrayRequests(), NIM_ADD, kAnswerAccepted), 0);
 }

@@ -123,11 +123,7 @@ TEST_F(VornTray, SecondCopyExitsAtOnceAndLeavesTheFirstRunning)
 {
     StoreMode(1024, 768);
     Start();
-    ChildProcess second;
-    ASSERT_TRUE(second.Start(ToWindowsPath(VORNTRAY_EXE)));
-    EXPECT_EQ(second.Wait(kTimeoutMs), 0u);
-    EXPECT_TRUE(m_tray.Running());
-    EXPECT_TRUE(Responsive(m_main));
+    ASSERT_NO_FATAL_FAILURE(ExpectSecondCopyLeavesAtOnce());
     EXPECT_TRUE(IconInNotificationArea(m_main));
 }
 
