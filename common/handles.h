@@ -1,6 +1,6 @@
-// Owners of kernel handles, mapped views and registry keys: closed on every way out of a scope,
-// early ASSERT returns included. Null marks no handle, except for files, where it is
-// INVALID_HANDLE_VALUE.
+// Owners of kernel handles, mapped views and registry keys, for the programs, the installer's actions
+// and the tests alike: closed on every way out of a scope, early returns and ASSERT returns included.
+// Null marks no handle, except for files, where it is INVALID_HANDLE_VALUE.
 #pragma once
 #include <windows.h>
 #include <utility>
