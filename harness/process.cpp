@@ -33,6 +33,9 @@ bool ChildProcess::Start(const std::string& commandLine, const StartOptions& opt
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = options.showCommand;
     }
+    std::string desktop = options.desktop;
+    if (!desktop.empty())
+        startup.lpDesktop = &desktop[0];
     unique_handle outputWrite;
     if (options.captureOutput) {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};

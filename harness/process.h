@@ -22,6 +22,8 @@ struct StartOptions
     DWORD creationFlags = 0;
     // The show command passed as a shortcut or an installer passes it; SW_SHOWDEFAULT passes none.
     WORD showCommand = SW_SHOWDEFAULT;
+    // "station\desktop" to run on (windowstation.h); empty: this process's own.
+    std::string desktop;
     // Runs the program under the debugger up to its entry point and lets it go there, so that the
     // moment its own code begins is known (ChildProcess::EntryCounter).
     bool runToEntry = false;

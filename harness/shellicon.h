@@ -2,14 +2,14 @@
 #pragma once
 #include <windows.h>
 #include "vorntray/resource.h"
+#include "vorntraywindow.h"
 
-// The icon's identifier, which its menu resource shares, and the message the shell sends its
-// window for mouse actions on the icon.
+// The icon's identifier, which its menu resource shares. Its window and callback message are the
+// program's own (kVornTrayClass, kTrayCallback).
 constexpr UINT kTrayIconId = IDR_TRAYMENU;
-constexpr UINT kTrayCallback = WM_APP + 10;
-// The class and the title of VornTray's main window, which owns the icon.
-constexpr char kVornTrayClass[] = "VORNTRAY";
 
+// The test's own requests carry no flags: they change nothing, and the shell stand-in tells them
+// from the programs' requests by that.
 // A modify that changes nothing succeeds exactly when the shell has the icon.
 bool IconInNotificationArea(HWND owner, UINT identifier = kTrayIconId);
 // What a restarting shell does to the icons it had: it forgets them. False when it had none.

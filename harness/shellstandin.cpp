@@ -57,9 +57,9 @@ bool ShellStandIn::Start(const std::string& args)
     return m_window != nullptr;
 }
 
-bool ShellStandIn::Restart()
+bool ShellStandIn::Restart(DWORD busyRequests)
 {
-    return SendMessageTimeoutA(m_window, kShellRestart, 0, 0, SMTO_NORMAL, kCommandTimeoutMs, nullptr) != 0;
+    return SendMessageTimeoutA(m_window, kShellRestart, busyRequests, 0, SMTO_NORMAL, kCommandTimeoutMs, nullptr) != 0;
 }
 
 bool ShellStandIn::Broadcast()
@@ -90,12 +90,13 @@ std::vector<ShellRequest> ShellStandIn::Requests() const
 {
     std::vector<ShellRequest> requests;
     for (ShellNote& note : Notes()) {
-        if (note["event"] != "request")
+        if (note["event"] != "request" || note["from"] != "program")
             continue;
         requests.push_back({static_cast<DWORD>(std::strtoul(note["tick"].c_str(), nullptr, 10)),
                             static_cast<DWORD>(std::strtoul(note["code"].c_str(), nullptr, 10)),
                             reinterpret_cast<HWND>(static_cast<UINT_PTR>(std::strtoull(note["owner"].c_str(), nullptr, 16))),
-                            static_cast<UINT>(std::strtoul(note["id"].c_str(), nullptr, 10)), note["answer"]});
+                            static_cast<UINT>(std::strtoul(note["id"].c_str(), nullptr, 10)),
+                            static_cast<UINT>(std::strtoul(note["flags"].c_str(), nullptr, 10)), note["answer"]});
     }
     return requests;
 }

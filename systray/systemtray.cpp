@@ -7,12 +7,35 @@ const char kNotifyClassName[] = "TrayIconClass";
 // A shell that does not take the icon is either not there yet, and then broadcasts "TaskbarCreated"
 // when it comes, or there but not answering: busy starting at logon on a slow machine, or with a
 // restart, a DPI change or a remote session. Such a shell is asked again every 2 s (kRetryPaceMs),
-// counted from the end of the try before, since one call may itself block about 4 s on Windows,
-// for 60 s (kRetryBoundMs) after the refusal. A minute outlasts a busy logon, the pace puts the
-// icon in place soon after the shell answers, and a shell that never answers costs at most 30 tries
-// (fewer where the calls block). After that only the next "TaskbarCreated" or work-area change
-// tries again, and the program is idle meanwhile.
+// counted from the end of the try before, since one call may itself block on Windows (a busy shell
+// fails it only after several seconds: about 4 s on XP, about 7 s from Vista on), for 60 s
+// (kRetryBoundMs) after the refusal that began the round. A minute outlasts a busy logon, the pace
+// puts the icon in place soon after the shell answers, and a shell that never answers costs at most
+// 30 tries (fewer where the calls block). Refusals during a round do not lengthen it: a shell that
+// keeps refusing, and anything that keeps saying "TaskbarCreated", cannot keep the timer running.
+// After a round only the next "TaskbarCreated" or work-area change tries again, and the program is
+// idle meanwhile.
 const UINT_PTR kRetryTimerId = 1;
+
+// A call that took this long, or that timed out, was answered by a busy shell. Such a shell usually
+// carries the request out later, so it is not asked again at once: the thread would stop handling
+// messages for a second time-out, long enough for Windows to call the program "not responding".
+const DWORD kSlowCallMs = 1000;
+
+// No shell ever runs on a window station that cannot be shown (a service's), nor, from Windows Vista
+// on, in session 0, where services and SYSTEM processes run apart from every user's desktop. (On
+// earlier Windows session 0 is the console user's own.)
+bool ShellCanComeHere()
+{
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags), &needed)
+        && !(flags.dwFlags & WSF_VISIBLE))
+        return false;
+    DWORD session = 0;
+    return !(LOBYTE(LOWORD(GetVersion())) >= 6 && ProcessIdToSessionId(GetCurrentProcessId(), &session)
+             && session == 0);
+}
 
 // Windows 7 and later keep broadcasts from a lower integrity level away from an elevated copy,
 // unless the window lets them through. Looked up by name: the older systems lack the call. (Wine
@@ -48,6 +71,7 @@ CSystemTray::CSystemTray()
     m_reserved2 = 0;
     m_ownerWindow = nullptr;
     m_addFlags = 0;
+    m_retrying = FALSE;
     m_retryStart = 0;
 
     OSVERSIONINFOA version = {};
@@ -193,6 +217,9 @@ void CSystemTray::ReAddIcon()
 
 LRESULT CSystemTray::HandleRetryTimer()
 {
+    // A timer message that anybody may post outside a round starts nothing.
+    if (!m_retrying)
+        return 0;
     if (AddAgain() || GetTickCount() - m_retryStart >= kRetryBoundMs) {
         StopRetrying();
         return 0;
@@ -205,11 +232,15 @@ LRESULT CSystemTray::HandleRetryTimer()
 BOOL CSystemTray::AddAgain()
 {
     m_iconData.uFlags = m_addFlags;
+    SetLastError(ERROR_SUCCESS);
+    const DWORD started = GetTickCount();
     BOOL present = Shell_NotifyIconA(NIM_ADD, &m_iconData);
+    const bool slow = GetLastError() == ERROR_TIMEOUT || GetTickCount() - started >= kSlowCallMs;
     // Departs from a plain add: a work-area change, a taskbar message from a shell that kept its
     // icons, or a shell that took an add after its caller gave up, all find the icon still there,
-    // and the add fails. A modify tells whether the shell has the icon before it is called absent.
-    if (!present)
+    // and the add fails. A modify tells whether the shell has the icon before it is called absent;
+    // after a slow add the next try of the round asks instead.
+    if (!present && !slow)
         present = Shell_NotifyIconA(NIM_MODIFY, &m_iconData);
     m_iconHidden = !present;
     return present;
@@ -217,17 +248,19 @@ BOOL CSystemTray::AddAgain()
 
 void CSystemTray::StartRetrying()
 {
-    // Without a notification window neither a timer nor "TaskbarCreated" reaches the component.
-    if (!m_notifyWindow)
+    // Without a notification window neither a timer nor "TaskbarCreated" reaches the component; where
+    // no shell can come there is nothing to wait for.
+    if (m_retrying || !m_notifyWindow || !ShellCanComeHere())
         return;
     m_retryStart = GetTickCount();
-    SetTimer(m_notifyWindow, kRetryTimerId, kRetryPaceMs, nullptr);
+    m_retrying = SetTimer(m_notifyWindow, kRetryTimerId, kRetryPaceMs, nullptr) != 0;
 }
 
 void CSystemTray::StopRetrying()
 {
     if (m_notifyWindow)
         KillTimer(m_notifyWindow, kRetryTimerId);
+    m_retrying = FALSE;
 }
 
 LRESULT CSystemTray::HandleTrayMessage(WPARAM wParam, LPARAM lParam)

@@ -23,11 +23,13 @@ public:
                    UINT identifier, BOOL startHidden, LPCSTR balloonText, LPCSTR balloonTitle,
                    DWORD balloonFlags, UINT balloonTimeoutSeconds);
     HWND GetOwnerWindow() const;
-    // FALSE when the system has no notification area (major version below 4): AddToTray then refused.
-    BOOL TrayAvailable() const { return m_trayAvailable; }
+    // TRUE while a round of tries is under way to put a refused icon in place. After a refused first
+    // add it is FALSE where no icon can come: no notification area, no notification window to hear the
+    // shell, or a desktop no shell runs on.
+    BOOL WaitsForShell() const { return m_retrying; }
 
     // A shell that refuses the icon is asked again this long after the end of each try, for at most
-    // this long after the refusal that started the tries (systemtray.cpp says why).
+    // this long after the refusal that began the round (systemtray.cpp says why).
     static constexpr UINT kRetryPaceMs = 2000;
     static constexpr DWORD kRetryBoundMs = 60000;
 
@@ -41,7 +43,8 @@ protected:
     LRESULT HandleRetryTimer();
     // Adds the icon with the flags of the first add; TRUE once the shell has it.
     BOOL AddAgain();
-    // A shell that refused the icon is asked again at a bounded pace, for a bounded time from now.
+    // A shell that refused the icon is asked again at a bounded pace, for a bounded time from the
+    // refusal that began the round; a refusal during a round changes neither.
     void StartRetrying();
     void StopRetrying();
     LRESULT ShowPopupMenu(HWND target);
@@ -71,8 +74,9 @@ protected:
     UINT m_defaultItem;
     BOOL m_defaultIsPosition;
     UINT m_addFlags;
-    // GetTickCount() when the current round of retries began; a round ends with the icon in or
-    // after kRetryBoundMs.
+    // A round of retries is under way, begun at GetTickCount() m_retryStart; it ends with the icon
+    // in or after kRetryBoundMs.
+    BOOL m_retrying;
     DWORD m_retryStart;
 
     static CSystemTray* s_activeTray;

@@ -3,13 +3,12 @@
 #include "panelmode.h"
 #include "resource.h"
 #include "systemtray.h"
+#include "vorntraywindow.h"
 
 namespace {
 
 const char kInstanceMutexName[] = "E66DAB12-3AD4-4885-A5C6-C1F32EA6F7D2";
-const char kMainClassName[] = "VORNTRAY";
 const char kTooltip[] = "Vorn ZelPC Utility";
-constexpr UINT WMAPP_TRAYCALLBACK = WM_APP + 10;
 const UINT kBalloonTimeoutSeconds = 10;
 
 PanelMode g_savedMode;
@@ -65,7 +64,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_COMMAND:
         return OnCommand(window, wParam, lParam);
-    case WMAPP_TRAYCALLBACK:
+    case kTrayCallback:
         return g_tray.HandleTrayMessage(wParam, lParam);
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -89,7 +88,7 @@ void RegisterMainClass(HINSTANCE instance)
     windowClass.hIconSm = windowClass.hIcon;
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = kMainClassName;
+    windowClass.lpszClassName = kVornTrayClass;
     RegisterClassExA(&windowClass);
 }
 
@@ -106,18 +105,19 @@ void ApplySavedPanelMode()
 
 BOOL InitInstance(HINSTANCE instance)
 {
-    HWND window = CreateWindowExA(0, kMainClassName, kMainClassName, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+    HWND window = CreateWindowExA(0, kVornTrayClass, kVornTrayClass, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                   CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     if (!window)
         return FALSE;
 
     HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_VORNTRAY));
     // At logon the shell is often not ready for the icon yet. The tray component puts it in place
-    // once the shell takes it, and the saved mode is applied meanwhile; only a system without a
-    // notification area ends the start.
-    if (!g_tray.AddToTray(instance, window, WMAPP_TRAYCALLBACK, kTooltip, icon, IDR_TRAYMENU, FALSE, nullptr,
+    // once the shell takes it, and the saved mode is applied meanwhile. Where no icon can come (no
+    // notification area, no notification window, session 0 or a service's window station) a
+    // refused icon ends the start: a copy without one would stay, unseen, until the system stops.
+    if (!g_tray.AddToTray(instance, window, kTrayCallback, kTooltip, icon, IDR_TRAYMENU, FALSE, nullptr,
                           nullptr, 0, kBalloonTimeoutSeconds)
-        && !g_tray.TrayAvailable())
+        && !g_tray.WaitsForShell())
         return FALSE;
 
     ShowWindow(window, SW_HIDE);

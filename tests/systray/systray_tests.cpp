@@ -7,14 +7,15 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "handles.h"
 #include "messages.h"
 #include "process.h"
 #include "rowlabel.h"
 #include "shellicon.h"
+#include "shellstandin.h"
 #include "systemtray.h"
 #include "textfield.h"
 #include "trayprobe.h"
+#include "versioncopy.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ public:
     using CSystemTray::m_iconData;
     using CSystemTray::m_iconHidden;
     using CSystemTray::m_notifyWindow;
+    using CSystemTray::m_retryStart;
     using CSystemTray::m_trayAvailable;
     using CSystemTray::m_win2000Shell;
 
@@ -230,22 +232,12 @@ std::map<std::string, std::string> ParsePairs(const std::string& text, char sepa
     return pairs;
 }
 
-// Runs this program again as FILE NAME for which Wine reports the given Windows version.
+// Runs this program again as a copy for which Wine reports the given Windows version.
 std::string RunAsVersion(const char* version, const std::string& arguments, DWORD* exitCode)
 {
-    char tempPath[MAX_PATH];
-    GetTempPathA(MAX_PATH, tempPath);
-    std::string name = std::string("systray_tests_") + version + ".exe";
-    std::string copy = std::string(tempPath) + name;
-    EXPECT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE));
-
-    unique_hkey key;
-    std::string keyPath = "Software\\Wine\\AppDefaults\\" + name;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
-                              nullptr), ERROR_SUCCESS);
-    RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), lstrlenA(version) + 1);
-    key.reset();
-    return RunAndCapture("\"" + copy + "\" " + arguments, exitCode);
+    VersionCopy copy(SelfPath(), version);
+    EXPECT_TRUE(copy.Made()) << "no copy running as " << version;
+    return RunAndCapture(copy.Command() + " " + arguments, exitCode);
 }
 
 class AddToTrayOnShell : public ::testing::TestWithParam<VersionCase>
@@ -514,6 +506,102 @@ TEST(ReAdd, CarriesNoBalloonAgain)
     EXPECT_TRUE(IconInNotificationArea(owner.window, identifier));
     EXPECT_EQ(tray.m_iconData.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO));
     EXPECT_STREQ(tray.m_iconData.szInfo, "");
+}
+
+// --- a shell that refuses: the round of tries -----------------------------------------------------------
+
+const char kRefuseAll[] = "--refuse-for 4294967295";
+
+// The requests of this process's tray that the stand-in has seen, waited for until there are at
+// least count of them.
+size_t WaitForRequests(const ShellStandIn& shell, size_t count)
+{
+    PumpUntil([&] { return shell.Requests().size() >= count; }, MachineMs(10000));
+    return shell.Requests().size();
+}
+
+LRESULT CALLBACK RefuseCreation(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return message == WM_NCCREATE ? FALSE : DefWindowProcA(window, message, wParam, lParam);
+}
+
+struct FirstAddCase
+{
+    const char* label;
+    bool windowRefused;  // the notification window cannot be created (desktop heap exhausted)
+    bool waits;
+};
+
+class RefusedFirstAdd : public ::testing::TestWithParam<FirstAddCase>
+{
+};
+
+// Only a round of tries can bring an icon the shell refused at first, and a round needs the
+// notification window: without it the program must not wait for an icon that cannot come.
+TEST_P(RefusedFirstAdd, WaitsForTheShellOnlyWithANotificationWindow)
+{
+    const FirstAddCase& row = GetParam();
+    if (row.windowRefused) {
+        // Registered first, the class is the one CreateWindowEx finds; the component's own
+        // registration then fails, as it may.
+        WNDCLASSA refusing = {};
+        refusing.lpfnWndProc = RefuseCreation;
+        refusing.hInstance = GetModuleHandleA(nullptr);
+        refusing.lpszClassName = "TrayIconClass";
+        ASSERT_NE(RegisterClassA(&refusing), 0);
+    }
+    ShellStandIn shell(SHELLSTANDIN_EXE);
+    ASSERT_TRUE(shell.Start(kRefuseAll));
+    OwnerWindow owner;
+    TrayProbe tray;
+    EXPECT_FALSE(tray.Add(owner.window, NextIdentifier()));
+    EXPECT_EQ(tray.m_notifyWindow != nullptr, !row.windowRefused);
+    EXPECT_EQ(tray.WaitsForShell() != FALSE, row.waits);
+    std::vector<ShellRequest> requests = shell.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].code, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(requests[0].answer, kAnswerRefused);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RefusedFirstAdd, ::testing::Values(
+    FirstAddCase{"notification_window_made", false, true},
+    FirstAddCase{"notification_window_refused", true, false}),
+    rowlabel::Name());
+
+// A shell that keeps refusing re-adds: a refusal during a round does not lengthen it, the round
+// ends at its bound with no timer left, and the icon still belongs in the notification area, so
+// the next "TaskbarCreated" brings it back.
+TEST(RetryRound, EndsAtItsBoundAndKeepsTheIconPending)
+{
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    OwnerWindow owner;
+    TrayProbe tray;
+    UINT identifier = NextIdentifier();
+    ASSERT_TRUE(tray.Add(owner.window, identifier));
+
+    ShellStandIn shell(SHELLSTANDIN_EXE);
+    ASSERT_TRUE(shell.Start(kRefuseAll));
+    SendMessageA(tray.m_notifyWindow, taskbarCreated, 0, 0);
+    ASSERT_TRUE(tray.WaitsForShell()) << "a refused re-add began no round";
+    // The round has run its time; a second refused "TaskbarCreated" comes before its next try.
+    tray.m_retryStart -= CSystemTray::kRetryBoundMs;
+    SendMessageA(tray.m_notifyWindow, taskbarCreated, 0, 0);
+    size_t before = WaitForRequests(shell, 4);
+    PumpMessagesFor(CSystemTray::kRetryPaceMs + 1000);
+    size_t afterTry = shell.Requests().size();
+    EXPECT_GT(afterTry, before) << "the round made no try past its bound";
+    EXPECT_FALSE(tray.WaitsForShell()) << "the refused re-add began the round again";
+    PumpMessagesFor(2 * CSystemTray::kRetryPaceMs + 500);
+    EXPECT_EQ(shell.Requests().size(), afterTry) << "tries went on past the bound";
+    for (const ShellRequest& request : shell.Requests())
+        EXPECT_EQ(request.answer, kAnswerRefused);
+    EXPECT_TRUE(tray.m_addPending) << "the round's end dropped the icon from the notification area for good";
+
+    // The shell that comes next (Wine's) starts without the icon and says "TaskbarCreated".
+    shell.Leave(false);
+    ASSERT_TRUE(ShellForgetsIcon(owner.window, identifier));
+    SendMessageA(tray.m_notifyWindow, taskbarCreated, 0, 0);
+    EXPECT_TRUE(IconInNotificationArea(owner.window, identifier)) << "the icon did not come back";
 }
 
 } // namespace

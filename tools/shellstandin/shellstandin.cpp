@@ -5,16 +5,23 @@
 // its driver says so (harness/shellstandin.h), and logs every request.
 //
 //   shellstandin --log FILE [--refuse-first N] [--refuse-for MS] [--refuse-percent P] [--seed S]
-//                [--late MS] [--vanish-at N]
+//                [--late MS] [--time-out MS] [--vanish-at N]
 //
 // --refuse-first N    refuses the first N requests
 // --refuse-for MS     refuses the requests that come within MS of the start (4294967295: for good)
 // --refuse-percent P  of the requests the two above name, refuses P percent at random (100)
 // --seed S            seeds the random refusals (1)
 // --late MS           answers each request only after MS, as a shell busy with something else
+// --time-out MS       a refused request is not dropped: after MS it is carried out and answered 0,
+//                     which is what a caller on Windows sees when its wait for a busy shell ends
+//                     and the shell catches up later
 // --vanish-at N       at the N-th request destroys its window instead of answering, and ends
 // Whatever no rule refuses is answered as a shell does: an add of an icon it has, and a modify or
 // delete of one it lacks, fail.
+//
+// The driver's own requests, which change nothing (uFlags 0: a look whether an icon is there, or a
+// delete), are logged apart ("from=driver"), answered at once as a shell that is not busy, and not
+// counted by the rules.
 //
 // Windows's own shell receives another record in WM_COPYDATA; the stand-in reads Wine's.
 #include <windows.h>
@@ -35,6 +42,7 @@ struct Script
     DWORD refuseForMs = 0;
     DWORD refusePercent = 100;
     DWORD lateMs = 0;
+    DWORD timeOutMs = 0;
     DWORD vanishAt = 0;
 };
 
@@ -42,6 +50,8 @@ Script g_script;
 HANDLE g_log = INVALID_HANDLE_VALUE;
 DWORD g_startTick;
 DWORD g_requests;
+// Refuses the programs' next requests, as a shell busy after a restart (kShellRestart's wParam).
+DWORD g_busyRequests;
 unsigned g_random = 1;
 std::set<std::pair<HWND, UINT>> g_icons;
 
@@ -78,6 +88,10 @@ void LogEvent(const char* event)
 
 bool Refuses(DWORD serial)
 {
+    if (g_busyRequests) {
+        --g_busyRequests;
+        return true;
+    }
     bool named = serial <= g_script.refuseFirst || GetTickCount() - g_startTick < g_script.refuseForMs;
     return named && (g_script.refusePercent >= 100 || Random() % 100 < g_script.refusePercent);
 }
@@ -107,27 +121,41 @@ const char* Answer(DWORD code, std::pair<HWND, UINT> icon)
 LRESULT OnCopyData(HWND window, const COPYDATASTRUCT* data)
 {
     DWORD tick = GetTickCount();
-    DWORD serial = ++g_requests;
+    // Wine's record begins with the owner window (a 32-bit LONG), the icon identifier and uFlags.
     LONG owner = 0;
     UINT identifier = 0;
-    if (data->cbData >= sizeof(LONG) + sizeof(UINT)) {
-        memcpy(&owner, data->lpData, sizeof(owner));
-        memcpy(&identifier, static_cast<const BYTE*>(data->lpData) + sizeof(owner), sizeof(identifier));
+    UINT flags = 0;
+    const BYTE* record = static_cast<const BYTE*>(data->lpData);
+    if (data->cbData >= sizeof(LONG) + 2 * sizeof(UINT)) {
+        memcpy(&owner, record, sizeof(owner));
+        memcpy(&identifier, record + sizeof(owner), sizeof(identifier));
+        memcpy(&flags, record + sizeof(owner) + sizeof(identifier), sizeof(flags));
     }
     std::pair<HWND, UINT> icon(reinterpret_cast<HWND>(static_cast<LONG_PTR>(owner)), identifier);
+    const DWORD code = static_cast<DWORD>(data->dwData);
+    const bool fromDriver = flags == 0;
 
     const char* answer = nullptr;
-    if (serial == g_script.vanishAt)
-        answer = kAnswerVanished;
-    else if (Refuses(serial))
-        answer = kAnswerRefused;
-    if (g_script.lateMs)
-        Sleep(g_script.lateMs);
+    DWORD serial = 0;
+    if (!fromDriver) {
+        serial = ++g_requests;
+        if (serial == g_script.vanishAt)
+            answer = kAnswerVanished;
+        else if (Refuses(serial))
+            answer = g_script.timeOutMs ? kAnswerTimedOut : kAnswerRefused;
+        if (g_script.lateMs)
+            Sleep(g_script.lateMs);
+        if (answer == kAnswerTimedOut) {
+            Sleep(g_script.timeOutMs);
+            Answer(code, icon);
+        }
+    }
     if (!answer)
-        answer = Answer(static_cast<DWORD>(data->dwData), icon);
-    Log({{"event", "request"}, {"tick", std::to_string(tick)}, {"serial", std::to_string(serial)},
-         {"code", std::to_string(data->dwData)}, {"owner", Hex(reinterpret_cast<UINT_PTR>(icon.first))},
-         {"id", std::to_string(identifier)}, {"answer", answer}, {"icons", std::to_string(g_icons.size())}});
+        answer = Answer(code, icon);
+    Log({{"event", "request"}, {"from", fromDriver ? "driver" : "program"}, {"tick", std::to_string(tick)},
+         {"serial", std::to_string(serial)}, {"code", std::to_string(code)},
+         {"owner", Hex(reinterpret_cast<UINT_PTR>(icon.first))}, {"id", std::to_string(identifier)},
+         {"flags", std::to_string(flags)}, {"answer", answer}, {"icons", std::to_string(g_icons.size())}});
 
     if (answer == kAnswerVanished) {
         DestroyWindow(window);
@@ -143,6 +171,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return OnCopyData(window, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case kShellRestart:
         g_icons.clear();
+        g_busyRequests = static_cast<DWORD>(wParam);
         LogEvent("restart");
         BroadcastTaskbarCreated(kBroadcastTimeoutMs);
         return 1;
@@ -186,6 +215,8 @@ bool ReadScript(int argc, char** argv, const char** logPath)
             g_random = Number(value) ? Number(value) : 1;
         else if (strcmp(option, "--late") == 0)
             g_script.lateMs = Number(value);
+        else if (strcmp(option, "--time-out") == 0)
+            g_script.timeOutMs = Number(value);
         else if (strcmp(option, "--vanish-at") == 0)
             g_script.vanishAt = Number(value);
         else
@@ -201,7 +232,7 @@ int main(int argc, char** argv)
     const char* logPath = nullptr;
     if (!ReadScript(argc, argv, &logPath)) {
         fprintf(stderr, "usage: shellstandin --log FILE [--refuse-first N] [--refuse-for MS] "
-                        "[--refuse-percent P] [--seed S] [--late MS] [--vanish-at N]\n");
+                        "[--refuse-percent P] [--seed S] [--late MS] [--time-out MS] [--vanish-at N]\n");
         return 2;
     }
     g_log = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
