@@ -272,6 +272,8 @@ TEST_F(ShellNotReady, AddThatTimedOutIsNotProbedAtOnce)
         return requests.size() > 2 && requests.back().code == NIM_MODIFY;
     }, timeOutMs + kPaceMs + kTimeoutMs)) << "no probe came";
     ExpectNoMoreTries("once the probe found the icon");
+    // The test's own look is not one of VornTray's requests.
+    ASSERT_TRUE(IconInNotificationArea(m_main)) << "the shell does not have the icon";
 
     std::vector<ShellRequest> requests = TrayRequests();
     std::vector<std::string> seen;
