@@ -8,8 +8,9 @@
 // program's own (kVornTrayClass, kTrayCallback).
 constexpr UINT kTrayIconId = IDR_TRAYMENU;
 
-// The test's own requests carry no flags: they change nothing, and the shell stand-in tells them
-// from the programs' requests by that.
+// The tests' own two requests below carry no flags: the shell stand-in tells them from the
+// programs' requests by that.
+
 // A modify that changes nothing succeeds exactly when the shell has the icon.
 bool IconInNotificationArea(HWND owner, UINT identifier = kTrayIconId);
 // What a restarting shell does to the icons it had: it forgets them. False when it had none.
