@@ -1,5 +1,6 @@
-// CSystemTray in this process against Wine's own shell, windows and menus. The version-dependent
-// paths run in copies of this program for which Wine reports an older Windows.
+// CSystemTray in this process against Wine's own shell, windows and menus, and against the shell
+// stand-in where a shell must refuse. The version-dependent paths run in copies of this program for
+// which Wine reports an older Windows.
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <cstring>

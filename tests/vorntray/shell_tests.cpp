@@ -1,7 +1,8 @@
 // VornTray and shells that are not ready for its icon: one that is not there yet at logon, one that
-// is busy, one that never answers, one that restarts or repeats itself. A shell stand-in
-// (tools/shellstandin) owns the "Shell_TrayWnd" that Shell_NotifyIcon finds and records every
-// request; once it leaves, Wine's own tray is found again.
+// is busy, one that times out, one that never answers, one that restarts or repeats itself, and
+// places where no shell can come. A shell stand-in (tools/shellstandin) owns the "Shell_TrayWnd"
+// that Shell_NotifyIcon finds and records every request; once it leaves, Wine's own tray is found
+// again.
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <string>
@@ -272,7 +273,8 @@ TEST_F(ShellNotReady, AddThatTimedOutIsNotProbedAtOnce)
         return requests.size() > 2 && requests.back().code == NIM_MODIFY;
     }, timeOutMs + kPaceMs + kTimeoutMs)) << "no probe came";
     ExpectNoMoreTries("once the probe found the icon");
-    // The test's own look is not one of VornTray's requests.
+    // The test's own look at the icon reaches the stand-in too, and must not count among
+    // VornTray's requests below.
     ASSERT_TRUE(IconInNotificationArea(m_main)) << "the shell does not have the icon";
 
     std::vector<ShellRequest> requests = TrayRequests();
