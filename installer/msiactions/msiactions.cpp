@@ -6,29 +6,28 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <sddl.h>
+#include "closevorntray.h"
+#include "installfacts.h"
+#include "purgesavedmode.h"
 
 namespace {
 
-// How long a closed VornTray may take to end: as long as the setup waits.
-const DWORD kCloseWaitMs = 10000;
-// InstallZel's own wait for the server, 50 look-ups 200 ms apart, as the setup's silent path does.
-const int kServerWaitTries = 50;
-const DWORD kServerWaitMs = 200;
-// InstallZel waits up to 10 s for the server and then sends at most 10 requests, each bounded by
-// 10 s; past this it is left to end on its own and the installation goes on.
-const DWORD kInstallZelWaitMs = 180000;
-
-// A line in msiexec's log (wsprintf's format, at most 1024 characters).
-void Log(MSIHANDLE install, const wchar_t* format, ...)
+void LogLine(void* install, const wchar_t* text)
 {
-    WCHAR text[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    wvsprintfW(text, format, arguments);
-    va_end(arguments);
     PMSIHANDLE record = MsiCreateRecord(0);
     MsiRecordSetStringW(record, 0, text);
-    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiProcessMessage(*static_cast<MSIHANDLE*>(install), INSTALLMESSAGE_INFO, record);
+}
+
+// Lines in msiexec's log, in wsprintf's format.
+Notes LogOf(MSIHANDLE& install)
+{
+    return Notes{LogLine, &install};
+}
+
+template <typename... Arguments> void Log(MSIHANDLE install, const wchar_t* format, Arguments... arguments)
+{
+    LogOf(install)(format, arguments...);
 }
 
 // A deferred action sees only the text its property was set to before the script ran: here
@@ -39,44 +38,15 @@ bool InstallDir(MSIHANDLE install, WCHAR (&folder)[MAX_PATH])
     return MsiGetPropertyW(install, L"CustomActionData", folder, &size) == ERROR_SUCCESS && size > 0;
 }
 
-bool DeleteKeyIfEmpty(HKEY parent, const wchar_t* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD subKeys = 0, values = 0;
-    LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
-                                   nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    // RegDeleteKey takes a key with its values: only an empty key may go.
-    return result == ERROR_SUCCESS && subKeys == 0 && values == 0 && RegDeleteKeyW(parent, path) == ERROR_SUCCESS;
-}
-
 } // namespace
 
-// Ends every VornTray of this session the way its own "Exit" would: WM_CLOSE to its window
-// "VORNTRAY", then a wait for the process. One that cannot be reached or does not end keeps its
-// file open, and Windows Installer then replaces the file at the next restart (exit code 3010).
+// Ends every VornTray of this session before its file is replaced or removed. One that cannot be
+// reached or does not end keeps its file open: the installation goes on, and Windows Installer
+// replaces the file at the next restart (exit code 3010).
 extern "C" UINT __stdcall CloseVornTray(MSIHANDLE install)
 {
-    for (HWND window = FindWindowW(L"VORNTRAY", nullptr); window; window = FindWindowW(L"VORNTRAY", nullptr)) {
-        DWORD processId = 0;
-        GetWindowThreadProcessId(window, &processId);
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-        Log(install, L"Closing VornTray (process %lu)", processId);
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        bool ended = false;
-        if (process) {
-            ended = WaitForSingleObject(process, kCloseWaitMs) == WAIT_OBJECT_0;
-            CloseHandle(process);
-        } else {
-            Sleep(kCloseWaitMs);
-        }
-        if (!ended && FindWindowW(L"VORNTRAY", nullptr) == window) {
-            Log(install, L"VornTray did not end within 10 s; its file is replaced at the next restart");
-            break;
-        }
-    }
+    if (!CloseVornTrays(LogOf(install)).allEnded)
+        Log(install, L"A VornTray still running keeps its file: it is replaced at the next restart (exit code 3010)");
     return ERROR_SUCCESS;
 }
 
@@ -92,10 +62,10 @@ extern "C" UINT __stdcall RunInstallZel(MSIHANDLE install)
     }
     lstrcatW(installZel, L"InstallZel.exe");
     bool serverSeen = false;
-    for (int i = 0; i < kServerWaitTries && !serverSeen; ++i) {
-        serverSeen = FindWindowW(L"VORN ACPI SERVER CLASS", nullptr) != nullptr;
-        if (!serverSeen && i + 1 < kServerWaitTries)
-            Sleep(kServerWaitMs);
+    for (int i = 0; i < ZELPC_SERVER_WAIT_TRIES && !serverSeen; ++i) {
+        serverSeen = FindWindowW(L"" ZELPC_SERVER_CLASS, nullptr) != nullptr;
+        if (!serverSeen && i + 1 < ZELPC_SERVER_WAIT_TRIES)
+            Sleep(ZELPC_SERVER_WAIT_MS);
     }
     if (!serverSeen) {
         Log(install, L"InstallZel skipped: no ACPI server window within 10 s. Install the Vorn ACPI server, then run "
@@ -110,11 +80,20 @@ extern "C" UINT __stdcall RunInstallZel(MSIHANDLE install)
     PROCESS_INFORMATION started = {};
     if (!CreateProcessW(installZel, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &started)) {
-        Log(install, L"InstallZel could not be started (error %lu); run %s once", GetLastError(), installZel);
+        DWORD error = GetLastError();
+        // UAC's installer detection takes a 32-bit program named InstallZel without an execution
+        // level for a setup program: started with a filtered token, it wants elevation
+        // (ERROR_ELEVATION_REQUIRED, which mingw-w64 does not define).
+        if (error == 740)
+            Log(install, L"InstallZel could not be started (error 740: UAC's installer detection wants it elevated, and "
+                         L"this installation runs with a filtered token); run %s once as an administrator",
+                installZel);
+        else
+            Log(install, L"InstallZel could not be started (error %lu); run %s once", error, installZel);
         return ERROR_SUCCESS;
     }
     CloseHandle(started.hThread);
-    if (WaitForSingleObject(started.hProcess, kInstallZelWaitMs) == WAIT_OBJECT_0)
+    if (WaitForSingleObject(started.hProcess, ZELPC_INSTALLZEL_WAIT_MS) == WAIT_OBJECT_0)
         Log(install, L"InstallZel ended");
     else
         Log(install, L"InstallZel still runs after 180 s; the installation goes on without it");
@@ -155,18 +134,9 @@ extern "C" UINT __stdcall ProtectFolder(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
-// PURGE=1 at an uninstall: the saved panel mode goes too, as the setup's /PURGE does. Only
-// VornTray's two values; the keys go only once nothing else is left in them.
+// PURGE=1 at an uninstall: the saved panel mode goes too, as the setup's /PURGE does.
 extern "C" UINT __stdcall PurgeSavedMode(MSIHANDLE install)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorn\\ZelPC", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"DispWidth");
-        RegDeleteValueW(key, L"DispHeight");
-        RegCloseKey(key);
-    }
-    if (DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorn\\ZelPC"))
-        DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorn");
-    Log(install, L"Saved panel mode removed (PURGE=1)");
+    PurgeSavedModes(LogOf(install));
     return ERROR_SUCCESS;
 }

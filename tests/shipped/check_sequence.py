@@ -14,9 +14,10 @@ import xml.etree.ElementTree as ElementTree
 # Each action of the package, the standard actions it must come after and before, and for custom
 # actions the kind: immediate, deferred as the user (impersonated), or deferred as SYSTEM.
 EXPECTED = {
-    "RemoveExistingProducts": ("InstallValidate", "InstallInitialize", None),
+    # Inside the script, so that a failed upgrade rolls the old version's removal back.
+    "RemoveExistingProducts": ("InstallInitialize", "ProcessComponents", None),
     "SetInstallLocation": ("CostFinalize", "InstallValidate", "immediate"),
-    "CloseVornTray": ("InstallInitialize", "RemoveFiles", "immediate"),
+    "CloseVornTray": ("InstallValidate", "RemoveExistingProducts", "immediate"),
     "PurgeSavedMode": ("RemoveFiles", "InstallFiles", "system"),
     "SetProtectFolder": ("InstallInitialize", "ProtectFolder", "immediate"),
     "ProtectFolder": ("InstallFiles", "WriteRegistryValues", "system"),

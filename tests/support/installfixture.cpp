@@ -17,6 +17,11 @@ namespace {
 const char kNeighbourKey[] = "SOFTWARE\\Vorn\\Neighbour";
 }
 
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 std::string ProgramFiles()
 {
     char path[MAX_PATH] = {};
@@ -182,13 +187,50 @@ void ExpectNoInstallation()
     EXPECT_FALSE(KeyExists(kSetupEntryKey));
 }
 
-void ExpectSavedModeAfterUninstall(const UninstallCase& row)
+namespace {
+// A 32-bit VornTray's copy lies below WOW6432Node on 64-bit Windows.
+std::string VirtualStoreKey()
+{
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL
+               ? "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Vorn\\ZelPC"
+               : "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\Vorn\\ZelPC";
+}
+} // namespace
+
+void VirtualStoreCopy::Place()
+{
+    unique_hkey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, VirtualStoreKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              key.put(), nullptr), ERROR_SUCCESS);
+    for (auto [name, value] : {std::pair<const char*, DWORD>{"DispWidth", 800}, {"DispHeight", 600}})
+        ASSERT_EQ(RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)),
+                  ERROR_SUCCESS);
+}
+
+bool VirtualStoreCopy::Kept() const
+{
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, VirtualStoreKey().c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return false;
+    return RegQueryValueExA(key.get(), "DispWidth", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS ||
+           RegQueryValueExA(key.get(), "DispHeight", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+VirtualStoreCopy::~VirtualStoreCopy()
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Classes\\VirtualStore");
+}
+
+void ExpectSavedModeAfterUninstall(const UninstallCase& row, const VirtualStoreCopy& copy)
 {
     EXPECT_EQ(KeyExists(kSettingsKey), row.savedModeKept);
     if (row.savedModeKept) {
         ExpectStoredDword("DispWidth", 800);
         ExpectStoredDword("DispHeight", 480);
     }
+    EXPECT_EQ(copy.Kept(), row.savedModeKept) << "the virtualized copy under HKCU\\" << VirtualStoreKey();
 }
 
 std::string Neighbours::Folder() const
@@ -247,7 +289,7 @@ ReadOnlyKey::~ReadOnlyKey()
     }
 }
 
-StubbornVornTray::StubbornVornTray()
+StubbornVornTray::StubbornVornTray(OnClose onClose) : m_onClose(onClose)
 {
     m_window = CreateHiddenWindow(kVornTrayClass, WindowProc, this);
 }
@@ -261,7 +303,11 @@ LRESULT CALLBACK StubbornVornTray::WindowProc(HWND window, UINT message, WPARAM 
 {
     auto self = reinterpret_cast<StubbornVornTray*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_CLOSE && self) {
-        ++self->m_closesIgnored;
+        ++self->m_closesAsked;
+        if (self->m_onClose == kComesBack) {
+            self->m_window = CreateHiddenWindow(kVornTrayClass, WindowProc, self);
+            DestroyWindow(window);
+        }
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
