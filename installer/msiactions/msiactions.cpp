@@ -7,8 +7,8 @@
 #include <msiquery.h>
 #include <sddl.h>
 #include "closevorntray.h"
-#include "installfacts.h"
 #include "purgesavedmode.h"
+#include "runinstallzel.h"
 
 namespace {
 
@@ -50,54 +50,15 @@ extern "C" UINT __stdcall CloseVornTray(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
-// Runs INSTALLDIR\InstallZel.exe once, but only when the ACPI server's window can be seen from
-// here: without it InstallZel would show a message box that nobody at an unattended installation
-// can answer. CustomActionData: INSTALLDIR.
+// InstallZel once, as the installing user in that user's session, where the ACPI server's window is.
+// CustomActionData: INSTALLDIR.
 extern "C" UINT __stdcall RunInstallZel(MSIHANDLE install)
 {
-    WCHAR installZel[MAX_PATH];
-    if (!InstallDir(install, installZel)) {
+    WCHAR folder[MAX_PATH];
+    if (!InstallDir(install, folder))
         Log(install, L"InstallZel skipped: no install folder given");
-        return ERROR_SUCCESS;
-    }
-    lstrcatW(installZel, L"InstallZel.exe");
-    bool serverSeen = false;
-    for (int i = 0; i < ZELPC_SERVER_WAIT_TRIES && !serverSeen; ++i) {
-        serverSeen = FindWindowW(L"" ZELPC_SERVER_CLASS, nullptr) != nullptr;
-        if (!serverSeen && i + 1 < ZELPC_SERVER_WAIT_TRIES)
-            Sleep(ZELPC_SERVER_WAIT_MS);
-    }
-    if (!serverSeen) {
-        Log(install, L"InstallZel skipped: no ACPI server window within 10 s. Install the Vorn ACPI server, then run "
-                     L"%s once as the user who will use the ZelPC.", installZel);
-        return ERROR_SUCCESS;
-    }
-    Log(install, L"Running InstallZel");
-    WCHAR commandLine[MAX_PATH + 2];
-    wsprintfW(commandLine, L"\"%s\"", installZel);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(installZel, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started)) {
-        DWORD error = GetLastError();
-        // UAC's installer detection takes a 32-bit program named InstallZel without an execution
-        // level for a setup program: started with a filtered token, it wants elevation
-        // (ERROR_ELEVATION_REQUIRED, which mingw-w64 does not define).
-        if (error == 740)
-            Log(install, L"InstallZel could not be started (error 740: UAC's installer detection wants it elevated, and "
-                         L"this installation runs with a filtered token); run %s once as an administrator",
-                installZel);
-        else
-            Log(install, L"InstallZel could not be started (error %lu); run %s once", error, installZel);
-        return ERROR_SUCCESS;
-    }
-    CloseHandle(started.hThread);
-    if (WaitForSingleObject(started.hProcess, ZELPC_INSTALLZEL_WAIT_MS) == WAIT_OBJECT_0)
-        Log(install, L"InstallZel ended");
     else
-        Log(install, L"InstallZel still runs after 180 s; the installation goes on without it");
-    CloseHandle(started.hProcess);
+        RunInstallZelOnce(folder, true, LogOf(install));
     return ERROR_SUCCESS;
 }
 
