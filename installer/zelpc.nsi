@@ -191,6 +191,16 @@ FunctionEnd
 Function Fail
   Exch $0
   DetailPrint "$0"
+  ; A refused setup leaves the folder alone: an unattended run's reason is kept in TEMP instead.
+  Push $1
+  ClearErrors
+  FileOpen $1 "$TEMP\${LOG_FILE}" a
+  ${IfNot} ${Errors}
+    FileSeek $1 0 END
+    FileWriteUTF16LE $1 "Refused: $0$\r$\n"
+    FileClose $1
+  ${EndIf}
+  Pop $1
   MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
   SetErrorLevel 2
   Pop $0
@@ -199,75 +209,6 @@ Function Fail
     Call StartVornTray
   ${EndIf}
   Abort
-FunctionEnd
-
-; Pushes 1 when $INSTDIR lies inside one of the Program Files folders, else 0. The path is made
-; full first, so that "..", "." and "/" cannot make a folder elsewhere look like one inside; the
-; trailing backslash keeps "Program FilesX" out; the comparison ignores case, as the file system
-; does. Both folders count, whichever the setup's own is: $PROGRAMFILES64 is the 64-bit one, and
-; the 32-bit one is asked of the shell, as NSIS's 64-bit setup gives the 64-bit folder for
-; $PROGRAMFILES32 too.
-!macro UNDER_FOLDER FOLDER
-  StrLen $1 "${FOLDER}\"
-  StrCpy $1 $0 $1
-  ${If} "${FOLDER}" != ""
-  ${AndIf} $1 == "${FOLDER}\"
-    StrCpy $2 1
-  ${EndIf}
-!macroend
-Function IsUnderProgramFiles
-  ; $0 the full path, $1 scratch, $2 the answer, $3 the 32-bit Program Files
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  StrCpy $2 0
-  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
-  ; CSIDL_PROGRAM_FILESX86
-  System::Call 'shell32::SHGetFolderPathW(p 0, i 0x2a, p 0, i 0, w .r3) i'
-  ${If} $1 <> 0
-    !insertmacro UNDER_FOLDER "$PROGRAMFILES64"
-    !insertmacro UNDER_FOLDER "$3"
-  ${EndIf}
-  Pop $3
-  Exch $2
-  Exch 2
-  Pop $0
-  Pop $1
-FunctionEnd
-
-; Gives $INSTDIR the rights Program Files has, so that only administrators can replace the
-; program that starts at every user's logon: Administrators and SYSTEM full control, Users read
-; and execute, nothing inherited from the parent. Files in it inherit the same. Set through
-; SetNamedSecurityInfo, which also hands the new rights down to what an earlier installation left
-; there. Sets the error flag when the rights cannot be set.
-Function ProtectFolder
-  Push $0
-  Push $1
-  Push $2
-  ; SDDL_REVISION_1; 0x1200a9 is FILE_GENERIC_READ | FILE_GENERIC_EXECUTE.
-  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
-  ${If} $0 <> 0
-    System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i, *p .r2, *i) i .r0'
-    ${If} $0 <> 0
-      ; SE_FILE_OBJECT; DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
-      System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i 1, i 0x80000004, p 0, p 0, p r2, p 0) i .r0'
-      ${If} $0 = 0
-        StrCpy $0 1
-      ${Else}
-        DetailPrint "SetNamedSecurityInfo: error $0"
-        StrCpy $0 0
-      ${EndIf}
-    ${EndIf}
-    System::Call 'kernel32::LocalFree(p r1)'
-  ${EndIf}
-  ClearErrors
-  ${If} $0 = 0
-    SetErrors
-  ${EndIf}
-  Pop $2
-  Pop $1
-  Pop $0
 FunctionEnd
 
 ; An installation of ZelPC.msi belongs to Windows Installer: setup over it would leave two owners
@@ -295,31 +236,22 @@ Section "VornTray and InstallZel" SecMain
     Call Fail
   ${EndIf}
 
-  Call IsUnderProgramFiles
-  Pop $3
-  ${If} $3 = 0
-    ; Rights set on a folder that holds other things would change them for those too: outside
-    ; Program Files setup takes only a new or empty folder, or the one it installed into before.
-    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    ${DirState} "$INSTDIR" $1
-    ${If} $1 = 1
-    ${AndIf} $0 != "$INSTDIR"
-      Push "The folder $INSTDIR already holds other files. Choose a new or empty folder."
-      Call Fail
+  ; The folder is decided and made ready by setupcalls.dll, with the rule the package uses too:
+  ; inside Program Files as it is; elsewhere only a new or empty folder, or the one setup installed
+  ; into before, whose parents only administrators may change, then protected. Refused, nothing
+  ; has been written.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\setupcalls.dll" "${SETUPCALLS_DLL}"
+  System::Call '$PLUGINSDIR\setupcalls.dll::PrepareInstallFolder(w "$INSTDIR", w r0, w .r1, i ${NSIS_MAX_STRLEN}) i .r2'
+  ${If} $2 != 1
+    ${If} $2 != 0
+      StrCpy $1 "Setup cannot check the folder $INSTDIR: setupcalls.dll answered $2."
     ${EndIf}
+    Push $1
+    Call Fail
   ${EndIf}
-
   ClearErrors
-  CreateDirectory "$INSTDIR"
-  ${If} $3 = 0
-  ${AndIfNot} ${Errors}
-    Call ProtectFolder
-    ${If} ${Errors}
-      RMDir "$INSTDIR"
-      Push "Setup cannot limit who may change the folder $INSTDIR."
-      Call Fail
-    ${EndIf}
-  ${EndIf}
   FileOpen $0 "$INSTDIR\${LOG_FILE}" w
   ${If} ${Errors}
     RMDir "$INSTDIR"
@@ -328,9 +260,7 @@ Section "VornTray and InstallZel" SecMain
   ${EndIf}
   FileClose $0
   ${Log} "Vorn ZelPC ${VERSION} into $INSTDIR"
-  ${If} $3 = 0
-    ${Log} "Folder outside Program Files: Administrators and SYSTEM may change it, Users may read and run it"
-  ${EndIf}
+  ${Log} "$1"
 
   ClearErrors
   WriteRegStr HKLM "${RUN_KEY}" "VornTray" '"$INSTDIR\VornTray.exe"'

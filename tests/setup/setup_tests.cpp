@@ -462,7 +462,7 @@ std::string ProgramFilesX86()
     return path;
 }
 
-const char kFolderRuleLine[] = "Folder outside Program Files: Administrators and SYSTEM may change it, Users may read and run it";
+const char kFolderRuleLine[] = ": owner Administrators; Administrators and SYSTEM full control, Users read and execute";
 
 struct FolderCase
 {
