@@ -113,14 +113,18 @@ Var CloseReport
 !macro CLOSE_VORNTRAY PREFIX
 Function ${PREFIX}CloseVornTray
   Push $0
-  System::Call '$PLUGINSDIR\setupcalls.dll::CloseVornTray(*i .s, w .s, i ${NSIS_MAX_STRLEN}) i .r0'
-  Pop $CloseReport
-  Pop $VornTraysClosed
+  Push $1
+  Push $2
+  System::Call '$PLUGINSDIR\setupcalls.dll::CloseVornTray(*i .r1, w .r2, i ${NSIS_MAX_STRLEN}) i .r0'
+  StrCpy $VornTraysClosed $1
+  StrCpy $CloseReport $2
   DetailPrint "$CloseReport"
   ClearErrors
   ${If} $0 != 1
     SetErrors
   ${EndIf}
+  Pop $2
+  Pop $1
   Pop $0
 FunctionEnd
 !macroend

@@ -247,6 +247,9 @@ TEST_P(SilentUninstall, RemovesWhatSetupMadeAndNothingElse)
     ASSERT_NO_FATAL_FAILURE(neighbours.Place());
     VirtualStoreCopy copy;
     ASSERT_NO_FATAL_FAILURE(copy.Place());
+    // Where the uninstaller says what it purged, the install folder being gone.
+    const std::string purgeLog = TempPath("ZelPCSetup.log");
+    DeleteFileA(purgeLog.c_str());
 
     SetupRun run = Uninstall(row.arguments);
     EXPECT_EQ(run.exitCode, 0u);
@@ -257,6 +260,8 @@ TEST_P(SilentUninstall, RemovesWhatSetupMadeAndNothingElse)
     EXPECT_FALSE(KeyExists(kSetupEntryKey));
     ExpectSavedModeAfterUninstall(row, copy);
     neighbours.ExpectKept();
+    if (!row.savedModeKept)
+        ExpectPurgeSaid(AsciiText(FileContent(purgeLog)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SilentUninstall, ::testing::Values(
@@ -407,6 +412,65 @@ TEST_P(StubbornVornTraySetup, IsRefusedWithinTheCloseWaitAndLeavesWhatWasThere)
 INSTANTIATE_TEST_SUITE_P(Table, StubbornVornTraySetup, ::testing::Values(
     StubbornCase{"first_install", false},
     StubbornCase{"upgrade", true}),
+    rowlabel::Name());
+
+// A file of the installation held open for reading by this test with FILE_SHARE_READ only, as
+// another logged-on user's VornTray holds VornTray.exe where setup's closing cannot see it.
+class HeldFile
+{
+public:
+    explicit HeldFile(const std::string& path)
+        : m_file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
+    {
+    }
+    bool Held() const { return static_cast<bool>(m_file); }
+
+private:
+    unique_hfile m_file;
+};
+
+struct HeldFileCase
+{
+    const char* label;
+    const char* file;
+    bool uninstall;
+};
+
+using FileInUse = TableOf<Setup, HeldFileCase>;
+
+// A file that cannot be replaced or removed refuses the upgrade or the uninstall before anything
+// changes (exit code 2): the files, the Run value and the Apps entry stay as they were, and the
+// VornTray closed on the way runs again. NSIS alone would skip the file and report success.
+TEST_P(FileInUse, RefusesAndLeavesTheInstallationAsItWas)
+{
+    const HeldFileCase& row = GetParam();
+    ASSERT_TRUE(m_server.Start());
+    ASSERT_EQ(RunSetup().exitCode, 0u);
+    ASSERT_NE(WaitForVornTray(), nullptr);
+    const std::map<std::string, std::string> before = InstallationSnapshot();
+    DeleteFileA(TempPath("ZelPCSetup.log").c_str());
+    SetupRun run;
+    {
+        HeldFile held(InstallDir() + "\\" + row.file);
+        ASSERT_TRUE(held.Held()) << GetLastError();
+        run = row.uninstall ? Uninstall("") : RunSetup();
+    }
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_FALSE(VisibleDialogExists());
+    EXPECT_EQ(InstallationSnapshot(), before);
+    const std::string refusal = AsciiText(FileContent(TempPath("ZelPCSetup.log")));
+    EXPECT_NE(refusal.find(InstallDir() + "\\" + row.file + " is in use by another program"), std::string::npos)
+        << refusal;
+    HWND tray = WaitForVornTray();
+    ASSERT_NE(tray, nullptr) << "the installed VornTray no longer runs";
+    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(tray)));
+    EXPECT_EQ(ImagePath(process.get()), InstallDir() + "\\VornTray.exe");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FileInUse, ::testing::Values(
+    HeldFileCase{"upgrade_vorntray", "VornTray.exe", false},
+    HeldFileCase{"upgrade_installzel", "InstallZel.exe", false},
+    HeldFileCase{"uninstall_vorntray", "VornTray.exe", true}),
     rowlabel::Name());
 
 // Whether folder has exactly the rights Program Files gives: a protected DACL of Administrators

@@ -233,6 +233,14 @@ void ExpectSavedModeAfterUninstall(const UninstallCase& row, const VirtualStoreC
     EXPECT_EQ(copy.Kept(), row.savedModeKept) << "the virtualized copy under HKCU\\" << VirtualStoreKey();
 }
 
+void ExpectPurgeSaid(const std::string& log)
+{
+    for (const char* line : {"Saved panel mode removed from HKLM\\SOFTWARE\\Vorn\\ZelPC",
+                             "Saved panel mode removed from HKEY_USERS\\",
+                             "Users whose profile is not loaded now keep their own saved panel mode"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
 std::string Neighbours::Folder() const
 {
     return ProgramFiles() + "\\Vorn\\Neighbour";

@@ -94,6 +94,8 @@ struct UninstallCase
 // The saved mode VornTray's first start wrote, 800 x 480, and a user's virtualized copy: both kept
 // by the row's uninstall, or both purged.
 void ExpectSavedModeAfterUninstall(const UninstallCase& row, const VirtualStoreCopy& copy);
+// A purge's log names both copies it removed and says that users not logged on keep theirs.
+void ExpectPurgeSaid(const std::string& log);
 // The row prints as its label, as the rows of the tests' own tables do.
 using rowlabel::operator<<;
 
