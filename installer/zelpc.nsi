@@ -28,9 +28,9 @@ Unicode true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VornZelPC"
 !define SETTINGS_KEY "SOFTWARE\Vorn\ZelPC"
 !define LOG_FILE "ZelPCSetup.log"
-; What the setup shares with the package, stated once.
+; ZelPC.msi's UpgradeCode, from where the package takes it (setupcalls.dll reads the other facts the
+; two share from the same header).
 !searchparse /file "${__FILEDIR__}/installfacts.h" '#define ZELPC_UPGRADE_CODE "' MSI_UPGRADE_CODE '"'
-!searchparse /file "${__FILEDIR__}/installfacts.h" '#define ZELPC_CLOSE_WAIT_MS ' CLOSE_WAIT_MS
 
 Name "Vorn ZelPC Utilities"
 OutFile "${OUT_FILE}"
@@ -83,11 +83,10 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 
 ; Shown in the details and kept in the install folder, where an unattended installation's
 ; administrator finds it.
-!macro LOG_LINE TEXT
-  DetailPrint "${TEXT}"
+!macro APPEND_LINE FILE TEXT
   Push $9
   ClearErrors
-  FileOpen $9 "$INSTDIR\${LOG_FILE}" a
+  FileOpen $9 "${FILE}" a
   ${IfNot} ${Errors}
     FileSeek $9 0 END
     FileWriteUTF16LE $9 "${TEXT}$\r$\n"
@@ -95,7 +94,13 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
   ${EndIf}
   Pop $9
 !macroend
+!macro LOG_LINE TEXT
+  DetailPrint "${TEXT}"
+  !insertmacro APPEND_LINE "$INSTDIR\${LOG_FILE}" "${TEXT}"
+!macroend
 !define Log "!insertmacro LOG_LINE"
+; Where a run that leaves the install folder alone, or has removed it, says what it did.
+!define TempLog '!insertmacro APPEND_LINE "$TEMP\${LOG_FILE}"'
 
 ; The setup's calls into C++ (setupcalls.dll, with the rules the package's actions share), unpacked
 ; before anything else happens.
@@ -106,7 +111,8 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 
 ; Ends every running VornTray the way its own "Exit" would, with the package's rule: WM_CLOSE to its
 ; window "VORNTRAY", then a wait until the window is gone and its process, which holds VornTray.exe,
-; has ended, all of them within CLOSE_WAIT_MS. Sets the error flag when one did not end.
+; has ended, all of them within ZELPC_CLOSE_WAIT_MS (installfacts.h). Sets the error flag when one
+; did not end.
 ; $VornTraysClosed counts the copies that did end; $CloseReport says what was done.
 Var VornTraysClosed
 Var CloseReport
@@ -234,15 +240,7 @@ Function ${PREFIX}Fail
   Exch $0
   DetailPrint "$0"
   ; A refused setup leaves the folder alone: an unattended run's reason is kept in TEMP instead.
-  Push $1
-  ClearErrors
-  FileOpen $1 "$TEMP\${LOG_FILE}" a
-  ${IfNot} ${Errors}
-    FileSeek $1 0 END
-    FileWriteUTF16LE $1 "Refused: $0$\r$\n"
-    FileClose $1
-  ${EndIf}
-  Pop $1
+  ${TempLog} "Refused: $0"
   MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
   SetErrorLevel 2
   Pop $0
@@ -393,13 +391,7 @@ SectionEnd
 Section /o "un.Saved panel mode" SecUnPurge
   System::Call '$PLUGINSDIR\setupcalls.dll::PurgeSavedModes(w .r0, i ${NSIS_MAX_STRLEN})'
   DetailPrint "$0"
-  ClearErrors
-  FileOpen $1 "$TEMP\${LOG_FILE}" a
-  ${IfNot} ${Errors}
-    FileSeek $1 0 END
-    FileWriteUTF16LE $1 "Purged: $0$\r$\n"
-    FileClose $1
-  ${EndIf}
+  ${TempLog} "Purged: $0"
 SectionEnd
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN

@@ -2,8 +2,9 @@
 // leaves in Program Files and the registry, what reaches the ACPI server stand-in, what it does to
 // a running VornTray, and how it and ZelPCSetup.exe refuse each other's installation.
 // Wine differences: its msiexec never writes DisplayIcon for ARPPRODUCTICON, does not log the message
-// of a launch condition that fails, nor the nested uninstall of an upgrade; and Wine keeps no folder
-// DACL (the protection of a folder outside Program Files shows only in the log here).
+// of a launch condition that fails, nor the nested uninstall of an upgrade, and does not roll back
+// the removal of the old version when an upgrade fails; and Wine keeps no folder DACL (the
+// protection of a folder outside Program Files shows only in the log here).
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sstream>
@@ -371,6 +372,9 @@ TEST_F(Package, IsRefusedWhereTheSetupInstalled)
     ASSERT_TRUE(m_server.Start());
     ASSERT_EQ(RunSetup("/S").exitCode, 0u);
     ASSERT_TRUE(KeyExists(kSetupEntryKey));
+    // The setup hands VornTray's start to the shell, which may start it after the setup has ended:
+    // closed before its window is there, it would outlive the test.
+    ASSERT_TRUE(PumpUntil([] { return !VornTrayWindows().empty(); }, kTimeoutMs)) << "the setup started no VornTray";
     CloseVornTrays();
     ExpectRefusedByLaunchCondition(InstallPackage(PACKAGE_MSI), "ZELPCSETUPINSTALLED");
     EXPECT_TRUE(PackageEntries().empty());

@@ -111,6 +111,15 @@ HWND WaitForVornTray()
     return window;
 }
 
+// A refused run starts again the VornTray it closed on the way.
+void ExpectInstalledVornTrayRuns()
+{
+    HWND tray = WaitForVornTray();
+    ASSERT_NE(tray, nullptr) << "the installed VornTray no longer runs";
+    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(tray)));
+    EXPECT_EQ(ImagePath(process.get()), InstallDir() + "\\VornTray.exe");
+}
+
 // A clean machine: nothing installed, no saved mode, the display at 1024 x 600; the stand-in
 // server is started by the tests that want it.
 class Setup : public ::testing::Test
@@ -403,10 +412,7 @@ TEST_P(StubbornVornTraySetup, IsRefusedWithinTheCloseWaitAndLeavesWhatWasThere)
     }
     EXPECT_EQ(InstallationSnapshot(), before);
     // The VornTray setup closed on the way, if it met that one first, runs again.
-    HWND tray = WaitForVornTray();
-    ASSERT_NE(tray, nullptr) << "the installed VornTray no longer runs";
-    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(tray)));
-    EXPECT_EQ(ImagePath(process.get()), InstallDir() + "\\VornTray.exe");
+    ExpectInstalledVornTrayRuns();
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, StubbornVornTraySetup, ::testing::Values(
@@ -461,10 +467,7 @@ TEST_P(FileInUse, RefusesAndLeavesTheInstallationAsItWas)
     const std::string refusal = AsciiText(FileContent(TempPath("ZelPCSetup.log")));
     EXPECT_NE(refusal.find(InstallDir() + "\\" + row.file + " is in use by another program"), std::string::npos)
         << refusal;
-    HWND tray = WaitForVornTray();
-    ASSERT_NE(tray, nullptr) << "the installed VornTray no longer runs";
-    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(tray)));
-    EXPECT_EQ(ImagePath(process.get()), InstallDir() + "\\VornTray.exe");
+    ExpectInstalledVornTrayRuns();
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FileInUse, ::testing::Values(
