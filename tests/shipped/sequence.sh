@@ -24,6 +24,7 @@ traps=(
   'remove_existing_products_unpinned|s|      <RemoveExistingProducts [^\n]*\n||'
   'condition_on_three_lines|s|>NOT Installed</Custom>\n    </InstallExecuteSequence>|>\n        NOT Installed\n      </Custom>\n    </InstallExecuteSequence>|'
   'impersonate_left_to_wixl|s| Impersonate="yes"||'
+  'component_state_dollar_single|s|>\$\$Programs=3<|>$Programs=3<|'
 )
 for entry in "${traps[@]}"; do
   name=${entry%%|*} script=${entry#*|}
