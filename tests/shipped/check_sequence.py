@@ -24,9 +24,11 @@ EXPECTED = {
     "SetRunInstallZel": ("InstallInitialize", "RunInstallZel", "immediate"),
     "RunInstallZel": ("PublishProduct", "InstallFinalize", "user"),
 }
-# Conditions whose text is the point: the folder is prepared whenever the programs' component is
-# installed or repaired, which wixl turns into a property named "Programs" unless "$" is doubled.
+# Conditions whose text is the point: the folder is prepared and the Apps entry keeps it whenever the
+# programs' component is installed or repaired, which wixl turns into a property named "Programs"
+# unless "$" is doubled.
 CONDITIONS = {
+    "SetInstallLocation": "$Programs=3",
     "SetProtectFolder": "$Programs=3",
     "ProtectFolder": "$Programs=3",
 }
