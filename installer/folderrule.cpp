@@ -195,12 +195,13 @@ std::wstring TakeOverRisk(PSECURITY_DESCRIPTOR descriptor)
     return std::wstring();
 }
 
+// Whether folder holds nothing; false also when its content cannot be listed.
 bool IsEmpty(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
-        return true;
+        return false;
     bool empty = true;
     do {
         if (lstrcmpW(found.cFileName, L".") != 0 && lstrcmpW(found.cFileName, L"..") != 0)
@@ -231,8 +232,8 @@ PSECURITY_DESCRIPTOR SecurityOfHandle(HANDLE folder, const std::wstring&)
 Decision Decide(const std::wstring& given, const std::wstring& earlier, const ReadSecurity& readSecurity)
 {
     Decision decision;
-    decision.folder = FullPath(given);
-    const std::wstring& folder = decision.folder;
+    const std::wstring folder = FullPath(given);
+    decision.folder = folder;
     if (folder.empty())
         return Refuse(decision, L"The install folder \"" + given + L"\" is not a valid path.");
     if (folder.compare(0, 2, L"\\\\") == 0)
@@ -279,6 +280,8 @@ Decision Decide(const std::wstring& given, const std::wstring& earlier, const Re
         decision.allowed = true;
         return decision;
     }
+    // The folder this product installed into before may hold its files.
+    const bool earlierFolder = !earlier.empty() && SameText(LongPath(FullPath(earlier)), decision.folder);
     // A subst drive, a link or a mapped share somewhere on the way.
     if (!SameText(finalPath, decision.folder))
         return Refuse(decision, L"The install folder " + decision.folder + L" leads to " + finalPath +
@@ -301,7 +304,7 @@ Decision Decide(const std::wstring& given, const std::wstring& earlier, const Re
             if (!risk.empty())
                 return Refuse(decision, L"The install folder's parent " + path + L" is not protected: " + risk +
                                             L". Choose a folder whose parents only administrators may change.");
-        } else if (!IsEmpty(path) && !(!earlier.empty() && SameText(FullPath(earlier), folder))) {
+        } else if (!earlierFolder && !IsEmpty(path)) {
             // Rights set here would change them for the other files too.
             return Refuse(decision, L"The folder " + path + L" already holds other files. Choose a new or empty " +
                                         L"folder.");

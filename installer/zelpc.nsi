@@ -53,6 +53,9 @@ BrandingText "Vorn ZelPC ${VERSION}"
 ; The 64-bit setup is a 64-bit process: $PROGRAMFILES is the 64-bit folder and the registry its view.
 InstallDir "$PROGRAMFILES\Vorn\ZelPC"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+; NSIS would otherwise take a drive's root given with /D= for the default folder, silently: the
+; folder rule refuses it instead, saying why.
+AllowRootDirInstall true
 
 VIProductVersion "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductName" "Vorn ZelPC Utilities"

@@ -2,11 +2,11 @@
 // ERROR_SUCCESS unless the installation must not go on, and says what it did in the log
 // (msiexec /l*v).
 #include <windows.h>
-#include <aclapi.h>
 #include <msi.h>
 #include <msiquery.h>
-#include <sddl.h>
+#include <string>
 #include "closevorntray.h"
+#include "folderrule.h"
 #include "purgesavedmode.h"
 #include "runinstallzel.h"
 
@@ -62,37 +62,28 @@ extern "C" UINT __stdcall RunInstallZel(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
-// A folder outside Program Files inherits whatever its parent allows, often write access for every
-// user, and VornTray starts from it at every logon with the user's rights. It gets the protection
-// Program Files has: its own DACL, not inherited, with full control for Administrators and SYSTEM
-// and read and execute for Users, passed on to the files in it. CustomActionData: INSTALLDIR.
+// Takes the install folder for the installation, or refuses it, before InstallFiles writes there,
+// at every installation and repair of the programs: see folderrule.h. CustomActionData:
+// INSTALLDIR|the folder of this product's installation so far (empty when none); "|" is no
+// character of a path.
 extern "C" UINT __stdcall ProtectFolder(MSIHANDLE install)
 {
-    WCHAR folder[MAX_PATH];
-    if (!InstallDir(install, folder)) {
-        Log(install, L"Cannot protect the install folder: none given");
+    WCHAR data[2 * MAX_PATH + 2];
+    DWORD size = ARRAYSIZE(data);
+    if (MsiGetPropertyW(install, L"CustomActionData", data, &size) != ERROR_SUCCESS || size == 0) {
+        Log(install, L"Cannot prepare the install folder: none given");
         return ERROR_INSTALL_FAILURE;
     }
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
-                                                              SDDL_REVISION_1, &descriptor, nullptr)) {
-        Log(install, L"Cannot build the folder's access list (error %lu)", GetLastError());
-        return ERROR_INSTALL_FAILURE;
+    std::wstring folder = data, earlier;
+    size_t bar = folder.find(L'|');
+    if (bar != std::wstring::npos) {
+        earlier = folder.substr(bar + 1);
+        folder.erase(bar);
     }
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    DWORD result = SetNamedSecurityInfoW(folder, SE_FILE_OBJECT,
-                                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                         nullptr, dacl, nullptr);
-    LocalFree(descriptor);
-    if (result != ERROR_SUCCESS) {
-        // Left open, the folder would let any user replace a program that starts at every logon.
-        Log(install, L"Cannot protect %s (error %lu)", folder, result);
-        return ERROR_INSTALL_FAILURE;
-    }
-    Log(install, L"Protected %s: Administrators and SYSTEM full control, Users read and execute", folder);
-    return ERROR_SUCCESS;
+    std::wstring message;
+    bool ready = folderrule::PrepareInstallFolder(folder, earlier, message);
+    Log(install, L"%s", message.c_str());
+    return ready ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
 // PURGE=1 at an uninstall: the saved panel mode goes too, as the setup's /PURGE does.

@@ -239,11 +239,52 @@ TEST_F(Package, FolderOutsideProgramFilesIsInstalledAndProtected)
     EXPECT_FALSE(Exists(ProgramFiles() + "\\Vorn"));
     // Wine accepts the access list and keeps none (folders get a default from the Unix
     // permissions), so what shows here is that the protection was applied without an error.
-    EXPECT_NE(run.log.find("Protected " + dir + "\\: Administrators and SYSTEM full control, Users read and execute"),
+    EXPECT_NE(run.log.find("Protected " + dir + ": owner Administrators; Administrators and SYSTEM full control, Users "
+                           "read and execute; so are the folders it made on the way: C:\\Tools"),
               std::string::npos) << run.log;
     EXPECT_EQ(UninstallPackage(ProductCodeOf(PackageEntries().at(0))).exitCode, 0u);
     EXPECT_FALSE(Exists(dir));
+    RemoveDirectoryA("C:\\Tools");
 }
+
+InstallerRun PackageInto(const std::string& folder)
+{
+    // Unquoted: the rows' folders have no spaces, and "C:\" quoted would end in an escaped quote.
+    MsiRun run = InstallPackage(PACKAGE_MSI, " INSTALLDIR=" + folder);
+    return {run.exitCode, run.log};
+}
+
+// The repair a standard user may start of a per-machine product, msiexec /fa: every file again.
+// Wine's msiexec ends /fa at once with 1 and an empty log, so it is spelled as the properties
+// /fa sets.
+InstallerRun RepairPackage(const std::string&)
+{
+    std::vector<std::string> entries = PackageEntries();
+    if (entries.empty()) {
+        ADD_FAILURE() << "no package installed to repair";
+        return {};
+    }
+    MsiRun run = Msiexec("/i " + ProductCodeOf(entries[0]) + " REINSTALL=ALL REINSTALLMODE=a");
+    return {run.exitCode, run.log};
+}
+
+using InstallFolder = TableOf<Package, InstallFolderCase>;
+
+// The folder rule the setup shares, as the package applies it (tests/support/installfixture.cpp
+// has the rows).
+TEST_P(InstallFolder, IsTakenOnlyWhereNothingElseIsAndProtectedAtEveryInstallation)
+{
+    ASSERT_TRUE(m_server.Start());
+    RunInstallFolderCase(GetParam(), {kInstallFailure, PackageInto, RepairPackage,
+                                      [] {
+                                          std::vector<std::string> entries = PackageEntries();
+                                          ASSERT_EQ(entries.size(), 1u);
+                                          EXPECT_EQ(UninstallPackage(ProductCodeOf(entries[0])).exitCode, 0u);
+                                      },
+                                      [] { ExpectNothingInstalled(); }});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, InstallFolder, ::testing::ValuesIn(InstallFolderCases()), rowlabel::Name());
 
 TEST_F(Package, UpgradeClosesTheRunningVornTrayReplacesTheFilesAndKeepsTheSavedMode)
 {

@@ -25,6 +25,7 @@ traps=(
   'remove_existing_products_outside_the_script|s|<RemoveExistingProducts After="InstallInitialize" Before="ProcessComponents"/>|<RemoveExistingProducts After="InstallValidate" Before="InstallInitialize"/>|'
   'condition_on_three_lines|s|>NOT Installed</Custom>\n    </InstallExecuteSequence>|>\n        NOT Installed\n      </Custom>\n    </InstallExecuteSequence>|'
   'impersonate_left_to_wixl|s| Impersonate="yes"||'
+  'component_state_dollar_single|s|>\$\$Programs=3<|>$Programs=3<|'
 )
 for entry in "${traps[@]}"; do
   name=${entry%%|*} script=${entry#*|}

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include "folderrights.h"
 #include "handles.h"
 #include "messages.h"
 #include "savedmode.h"
@@ -15,11 +16,6 @@ const char kSetupEntryKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uni
 
 namespace {
 const char kNeighbourKey[] = "SOFTWARE\\Vorn\\Neighbour";
-}
-
-bool UnderWine()
-{
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 std::string ProgramFiles()
@@ -319,4 +315,84 @@ LRESULT CALLBACK StubbornVornTray::WindowProc(HWND window, UINT message, WPARAM 
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+const std::vector<InstallFolderCase>& InstallFolderCases()
+{
+    static const std::vector<InstallFolderCase> cases = {
+        {"folder_holding_notes", "C:\\Apps", true, false, false, "C:\\Apps already holds other files", {}},
+        {"drive_root", "C:\\", false, false, false, "C:\\ is a drive's root", {}},
+        {"new_folder_on_a_new_parent", "C:\\Tools\\ZelPC", false, true, false,
+         "Protected C:\\Tools\\ZelPC: owner Administrators; Administrators and SYSTEM full control, Users read and "
+         "execute; so are the folders it made on the way: C:\\Tools",
+         {"C:\\Tools"}},
+        {"repaired_after_deleting_the_folder", "C:\\ZelPC", false, true, true,
+         "Protected C:\\ZelPC: owner Administrators; Administrators and SYSTEM full control, Users read and execute",
+         {}},
+    };
+    return cases;
+}
+
+namespace {
+
+void RemoveFolderWithFiles(const std::string& folder)
+{
+    for (const std::string& name : FilesIn(folder))
+        DeleteFileA((folder + "\\" + name).c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// What a row leaves in its folders, gone however the row ends; never the drive's root itself.
+struct RowFolders
+{
+    const InstallFolderCase& row;
+    ~RowFolders()
+    {
+        if (std::string(row.folder).size() > 3)
+            RemoveFolderWithFiles(row.folder);
+        for (const std::string& parent : row.madeOnTheWay)
+            RemoveDirectoryA(parent.c_str());
+    }
+};
+
+} // namespace
+
+void RunInstallFolderCase(const InstallFolderCase& row, const FolderTableInstaller& installer)
+{
+    const std::string folder = row.folder;
+    RowFolders leftovers{row};
+    if (row.holdsNotes) {
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << GetLastError();
+        std::ofstream(folder + "\\notes.txt") << "kept";
+    }
+    InstallerRun run = installer.install(folder);
+    EXPECT_NE(run.log.find(row.logged), std::string::npos) << run.log;
+    if (!row.taken) {
+        EXPECT_EQ(run.exitCode, installer.refusedCode) << run.log;
+        installer.expectNothingInstalled();
+        const std::string programs = folder.back() == '\\' ? folder + "VornTray.exe" : folder + "\\VornTray.exe";
+        EXPECT_FALSE(Exists(programs));
+        if (row.holdsNotes) {
+            EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"notes.txt"});
+            EXPECT_EQ(FileContent(folder + "\\notes.txt"), "kept");
+        }
+        return;
+    }
+    ASSERT_EQ(run.exitCode, 0u) << run.log;
+    ExpectProgramsIn(folder);
+    ExpectProgramFilesRights(folder);
+    for (const std::string& parent : row.madeOnTheWay)
+        ExpectProgramFilesRights(parent);
+    if (row.repairedAfterDeleting) {
+        CloseVornTrays();
+        RemoveFolderWithFiles(folder);
+        ASSERT_FALSE(Exists(folder)) << "error " << GetLastError() << ", " << FilesIn(folder).size() << " files left";
+        run = installer.repair(folder);
+        EXPECT_EQ(run.exitCode, 0u) << run.log;
+        EXPECT_NE(run.log.find(row.logged), std::string::npos) << run.log;
+        ExpectProgramsIn(folder);
+        ExpectProgramFilesRights(folder);
+    }
+    installer.uninstall();
+    EXPECT_FALSE(Exists(folder + "\\VornTray.exe"));
 }

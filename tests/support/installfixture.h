@@ -16,9 +16,6 @@ extern const char kSetupEntryKey[];
 // A setup or uninstall that has not ended by then hangs.
 inline const DWORD kSetupTimeoutMs = MachineMs(120000);
 
-// Where Wine differs from Windows, a test says so instead of asserting what only Windows does.
-bool UnderWine();
-
 std::string ProgramFiles();
 // Where both install by default.
 std::string InstallDir();
@@ -161,3 +158,39 @@ private:
     HWND m_window = nullptr;
     int m_closesAsked = 0;
 };
+
+// The install folders both installers are tried with, as one table: each installer's test program
+// runs every row with its own installer.
+struct InstallFolderCase
+{
+    const char* label;
+    const char* folder;
+    // A notes.txt of somebody else's in the folder beforehand.
+    bool holdsNotes;
+    // Taken, or refused with the installer's refusal code.
+    bool taken;
+    // Taken, then deleted and the installation repaired, which must make and protect it again.
+    bool repairedAfterDeleting;
+    // What the installer's log must say: for a refusal the reason, else the protection.
+    const char* logged;
+    // The folders the installer makes on the way, innermost first, removed afterwards.
+    std::vector<std::string> madeOnTheWay;
+};
+const std::vector<InstallFolderCase>& InstallFolderCases();
+
+struct InstallerRun
+{
+    DWORD exitCode = STILL_ACTIVE;
+    std::string log;
+};
+// One installer, as the folder table drives it: silent runs with their logs.
+struct FolderTableInstaller
+{
+    DWORD refusedCode;
+    InstallerRun (*install)(const std::string& folder);
+    // The installation in folder repaired as its administrator would.
+    InstallerRun (*repair)(const std::string& folder);
+    void (*uninstall)();
+    void (*expectNothingInstalled)();
+};
+void RunInstallFolderCase(const InstallFolderCase& row, const FolderTableInstaller& installer);
