@@ -217,3 +217,8 @@ DWORD MachineMs(DWORD ms)
     DWORD value = length > 0 && length < sizeof(factor) ? strtoul(factor, nullptr, 10) : 0;
     return ms * (value > 0 ? value : 1);
 }
+
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}

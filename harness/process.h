@@ -75,3 +75,6 @@ std::string RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD
 
 // The path of this program, for starting it again in another role.
 std::string SelfPath();
+
+// Whether this runs under Wine, which differs from Windows in ways the tests name.
+bool UnderWine();

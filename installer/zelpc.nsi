@@ -4,6 +4,8 @@
 ; Packed by installer/pack.
 ;
 ; Silent: ZelPCSetup.exe /S [/D=folder]; Uninstall.exe /S [/PURGE] (/PURGE also removes the saved mode).
+; Exit codes: 0 done; 2 refused, with the installation as it was; 3 (uninstaller) a file could not be
+; removed, and the Run value and the Apps entry stay for the program still on disk.
 
 Unicode true
 !if "${ARCH}" == "amd64"
@@ -25,15 +27,10 @@ Unicode true
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VornZelPC"
 !define SETTINGS_KEY "SOFTWARE\Vorn\ZelPC"
-!define SERVER_CLASS "VORN ACPI SERVER CLASS"
-; InstallZel's own wait for the server, 50 look-ups 200 ms apart.
-!define SERVER_WAIT_TRIES 50
-!define SERVER_WAIT_MS 200
-; How long a closed VornTray may take to end before setup gives up.
-!define CLOSE_WAIT_MS 10000
 !define LOG_FILE "ZelPCSetup.log"
-; ZelPC.msi's UpgradeCode (installer/zelpc.wxs), fixed for ever.
-!define MSI_UPGRADE_CODE "{8C1F3A6E-5B2D-4F7A-9E4C-2D6B8A1F0C35}"
+; ZelPC.msi's UpgradeCode, from where the package takes it (setupcalls.dll reads the other facts the
+; two share from the same header).
+!searchparse /file "${__FILEDIR__}/installfacts.h" '#define ZELPC_UPGRADE_CODE "' MSI_UPGRADE_CODE '"'
 
 Name "Vorn ZelPC Utilities"
 OutFile "${OUT_FILE}"
@@ -43,6 +40,9 @@ OutFile "${OUT_FILE}"
   !uninstfinalize '"${UNINSTALLER_SIGNER}" "%1"' = 0
 !endif
 RequestExecutionLevel admin
+; A file that cannot be written fails the installation instead of being skipped, which a silent
+; run would do without a word; the files are checked before the first write (REFUSE_IF_IN_USE).
+AllowSkipFiles off
 SetCompressor /SOLID lzma
 ; The installed files get the time of installation: stored times would make the setup depend on
 ; when the programs were built.
@@ -53,6 +53,9 @@ BrandingText "Vorn ZelPC ${VERSION}"
 ; The 64-bit setup is a 64-bit process: $PROGRAMFILES is the 64-bit folder and the registry its view.
 InstallDir "$PROGRAMFILES\Vorn\ZelPC"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+; NSIS would otherwise take a drive's root given with /D= for the default folder, silently: the
+; folder rule refuses it instead, saying why.
+AllowRootDirInstall true
 
 VIProductVersion "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductName" "Vorn ZelPC Utilities"
@@ -83,11 +86,10 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 
 ; Shown in the details and kept in the install folder, where an unattended installation's
 ; administrator finds it.
-!macro LOG_LINE TEXT
-  DetailPrint "${TEXT}"
+!macro APPEND_LINE FILE TEXT
   Push $9
   ClearErrors
-  FileOpen $9 "$INSTDIR\${LOG_FILE}" a
+  FileOpen $9 "${FILE}" a
   ${IfNot} ${Errors}
     FileSeek $9 0 END
     FileWriteUTF16LE $9 "${TEXT}$\r$\n"
@@ -95,77 +97,41 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
   ${EndIf}
   Pop $9
 !macroend
+!macro LOG_LINE TEXT
+  DetailPrint "${TEXT}"
+  !insertmacro APPEND_LINE "$INSTDIR\${LOG_FILE}" "${TEXT}"
+!macroend
 !define Log "!insertmacro LOG_LINE"
+; Where a run that leaves the install folder alone, or has removed it, says what it did.
+!define TempLog '!insertmacro APPEND_LINE "$TEMP\${LOG_FILE}"'
 
-; Ends every running VornTray the way its own "Exit" would: WM_CLOSE to its window "VORNTRAY",
-; then a wait until the window is gone and its process, which holds VornTray.exe, has ended. The
-; whole closing has CLOSE_WAIT_MS: a window that stays (it ignores WM_CLOSE, or belongs to some
-; other program) or a process that does not end sets the error flag, however many windows there are.
-; $VornTraysClosed counts the copies that did end.
+; The setup's calls into C++ (setupcalls.dll, with the rules the package's actions share), unpacked
+; before anything else happens.
+!macro UNPACK_SETUPCALLS
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\setupcalls.dll" "${SETUPCALLS_DLL}"
+!macroend
+
+; Ends every running VornTray the way its own "Exit" would, with the package's rule: WM_CLOSE to its
+; window "VORNTRAY", then a wait until the window is gone and its process, which holds VornTray.exe,
+; has ended, all of them within ZELPC_CLOSE_WAIT_MS (installfacts.h). Sets the error flag when one
+; did not end.
+; $VornTraysClosed counts the copies that did end; $CloseReport says what was done.
 Var VornTraysClosed
+Var CloseReport
 !macro CLOSE_VORNTRAY PREFIX
 Function ${PREFIX}CloseVornTray
-  ; $0 window, $1 its process id, $2 the process handle, $3 a call's result, $4 the deadline,
-  ; $5 the time left
   Push $0
   Push $1
   Push $2
-  Push $3
-  Push $4
-  Push $5
-  StrCpy $VornTraysClosed 0
-  System::Call 'kernel32::GetTickCount() i .r4'
-  IntOp $4 $4 + ${CLOSE_WAIT_MS}
+  System::Call '$PLUGINSDIR\setupcalls.dll::CloseVornTray(*i .r1, w .r2, i ${NSIS_MAX_STRLEN}) i .r0'
+  StrCpy $VornTraysClosed $1
+  StrCpy $CloseReport $2
+  DetailPrint "$CloseReport"
   ClearErrors
-  ${Do}
-    FindWindow $0 "VORNTRAY"
-    ${If} $0 = 0
-      ${Break}
-    ${EndIf}
-    ; A window still found once the time is up ends the closing, however many came and went.
-    System::Call 'kernel32::GetTickCount() i .r5'
-    IntOp $5 $4 - $5
-    ${If} $5 <= 0
-      DetailPrint "VornTray did not end within ${CLOSE_WAIT_MS} ms"
-      SetErrors
-      ${Break}
-    ${EndIf}
-    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
-    ; SYNCHRONIZE. The process may be one setup cannot open: then the window alone tells.
-    System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2'
-    DetailPrint "Closing VornTray (process $1)"
-    System::Call 'user32::PostMessage(p r0, i ${WM_CLOSE}, p 0, p 0)'
-    ${Do}
-      System::Call 'user32::IsWindow(p r0) i .r3'
-      System::Call 'kernel32::GetTickCount() i .r5'
-      IntOp $5 $4 - $5
-      ${If} $3 = 0
-      ${OrIf} $5 <= 0
-        ${Break}
-      ${EndIf}
-      Sleep 100
-    ${Loop}
-    StrCpy $3 0
-    ${If} $2 P<> 0
-      ${If} $5 < 0
-        StrCpy $5 0
-      ${EndIf}
-      System::Call 'kernel32::WaitForSingleObject(p r2, i r5) i .r3'
-      System::Call 'kernel32::CloseHandle(p r2)'
-    ${EndIf}
-    ; Still there after the wait: WAIT_OBJECT_0 is 0.
-    System::Call 'user32::IsWindow(p r0) i .r5'
-    ${If} $5 <> 0
-    ${OrIf} $3 <> 0
-      DetailPrint "VornTray did not end within ${CLOSE_WAIT_MS} ms"
-      SetErrors
-      ${Break}
-    ${EndIf}
-    IntOp $VornTraysClosed $VornTraysClosed + 1
-  ${Loop}
-  Pop $5
-  Pop $4
-  Pop $3
+  ${If} $0 != 1
+    SetErrors
+  ${EndIf}
   Pop $2
   Pop $1
   Pop $0
@@ -173,6 +139,59 @@ FunctionEnd
 !macroend
 !insertmacro CLOSE_VORNTRAY ""
 !insertmacro CLOSE_VORNTRAY "un."
+
+; Pushes the Windows error that keeps the file named on the stack from being opened for writing
+; and deleting, or 0 when it can be or does not exist. Every sharing is allowed, so only another
+; process's handle that shares less refuses it: another user's VornTray, a scanner.
+!macro FILE_IN_USE PREFIX
+Function ${PREFIX}FileInUse
+  Exch $0
+  Push $1
+  Push $2
+  StrCpy $2 0
+  ${If} ${FileExists} "$0"
+    ; GENERIC_WRITE | DELETE; FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE; OPEN_EXISTING
+    System::Call 'kernel32::CreateFileW(w r0, i 0x40010000, i 7, p 0, i 3, i 0, p 0) p .r1 ? e'
+    Pop $2
+    ${If} $1 P<> -1
+      System::Call 'kernel32::CloseHandle(p r1)'
+      StrCpy $2 0
+    ${EndIf}
+  ${EndIf}
+  StrCpy $0 $2
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+!macroend
+!insertmacro FILE_IN_USE ""
+!insertmacro FILE_IN_USE "un."
+
+; Deletes $INSTDIR\NAME and adds its name to $1 when it is still there.
+!macro REMOVE_FILE NAME
+  Delete "$INSTDIR\${NAME}"
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    StrCpy $1 "$1 $INSTDIR\${NAME}"
+  ${EndIf}
+!macroend
+
+; Refuses, through the Fail function of PREFIX, when a file of the installation is held by
+; another process; checked before the first write, so that the installation stays as it was.
+!macro REFUSE_IF_IN_USE PREFIX NAME
+  Push "$INSTDIR\${NAME}"
+  Call ${PREFIX}FileInUse
+  Pop $0
+  ${If} $0 <> 0
+    Push "$INSTDIR\${NAME} is in use by another program (error $0). Close it, or restart Windows, and run setup again."
+    Call ${PREFIX}Fail
+  ${EndIf}
+!macroend
+!macro REFUSE_IF_ANY_IN_USE PREFIX
+  !insertmacro REFUSE_IF_IN_USE "${PREFIX}" "VornTray.exe"
+  !insertmacro REFUSE_IF_IN_USE "${PREFIX}" "InstallZel.exe"
+  !insertmacro REFUSE_IF_IN_USE "${PREFIX}" "Uninstall.exe"
+  !insertmacro REFUSE_IF_IN_USE "${PREFIX}" "${LOG_FILE}"
+!macroend
 
 ; The Vorn folder above the default install folder, once empty; above a folder the user chose,
 ; the parent is the user's own.
@@ -186,94 +205,63 @@ FunctionEnd
 !insertmacro REMOVE_VORN_FOLDER ""
 !insertmacro REMOVE_VORN_FOLDER "un."
 
-; Refuses the installation with the reason on the stack. A refused upgrade leaves the installation
-; as it was, so a VornTray that setup closed on the way is started again.
-Function Fail
+; As the logged-on user: an installer elevated by UAC holds a full administrator token, and a
+; program it starts itself would inherit it. The shell runs with the user's own token and starts
+; what explorer.exe is given. Without UAC elevation the user's token is the setup's own.
+; Run as SYSTEM or in session 0, as deployment tools run it, setup has no user's desktop: a
+; VornTray started there would be a SYSTEM program on a desktop without a shell, holding its file
+; until the machine restarts, out of reach of every later installation. It is left to the Run value.
+!macro START_VORNTRAY PREFIX
+Function ${PREFIX}StartVornTray
+  System::Call '$PLUGINSDIR\setupcalls.dll::WithoutUserDesktop() i .r0'
+  ${If} $0 = 1
+    ${Log} "VornTray not started: setup runs as SYSTEM or in session 0. It starts at the next logon."
+    Return
+  ${EndIf}
+  ; TOKEN_QUERY; TokenElevationType = 18, TokenElevationTypeFull = 2
+  System::Call 'advapi32::OpenProcessToken(p -1, i 0x8, *p .r1) i .r0'
+  StrCpy $2 0
+  ${If} $0 <> 0
+    System::Call 'advapi32::GetTokenInformation(p r1, i 18, *i .r2, i 4, *i .r3)'
+    System::Call 'kernel32::CloseHandle(p r1)'
+  ${EndIf}
+  ${If} $2 = 2
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\VornTray.exe"'
+  ${Else}
+    Exec '"$INSTDIR\VornTray.exe"'
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro START_VORNTRAY ""
+!insertmacro START_VORNTRAY "un."
+
+
+; Refuses the installation or the uninstallation with the reason on the stack. Either leaves the
+; installation as it was, so a VornTray that was closed on the way is started again.
+!macro FAIL PREFIX
+Function ${PREFIX}Fail
   Exch $0
   DetailPrint "$0"
+  ; A refused setup leaves the folder alone: an unattended run's reason is kept in TEMP instead.
+  ${TempLog} "Refused: $0"
   MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
   SetErrorLevel 2
   Pop $0
   ${If} $VornTraysClosed > 0
   ${AndIf} ${FileExists} "$INSTDIR\VornTray.exe"
-    Call StartVornTray
+    Call ${PREFIX}StartVornTray
   ${EndIf}
   Abort
 FunctionEnd
-
-; Pushes 1 when $INSTDIR lies inside one of the Program Files folders, else 0. The path is made
-; full first, so that "..", "." and "/" cannot make a folder elsewhere look like one inside; the
-; trailing backslash keeps "Program FilesX" out; the comparison ignores case, as the file system
-; does. Both folders count, whichever the setup's own is: $PROGRAMFILES64 is the 64-bit one, and
-; the 32-bit one is asked of the shell, as NSIS's 64-bit setup gives the 64-bit folder for
-; $PROGRAMFILES32 too.
-!macro UNDER_FOLDER FOLDER
-  StrLen $1 "${FOLDER}\"
-  StrCpy $1 $0 $1
-  ${If} "${FOLDER}" != ""
-  ${AndIf} $1 == "${FOLDER}\"
-    StrCpy $2 1
-  ${EndIf}
 !macroend
-Function IsUnderProgramFiles
-  ; $0 the full path, $1 scratch, $2 the answer, $3 the 32-bit Program Files
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  StrCpy $2 0
-  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
-  ; CSIDL_PROGRAM_FILESX86
-  System::Call 'shell32::SHGetFolderPathW(p 0, i 0x2a, p 0, i 0, w .r3) i'
-  ${If} $1 <> 0
-    !insertmacro UNDER_FOLDER "$PROGRAMFILES64"
-    !insertmacro UNDER_FOLDER "$3"
-  ${EndIf}
-  Pop $3
-  Exch $2
-  Exch 2
-  Pop $0
-  Pop $1
-FunctionEnd
 
-; Gives $INSTDIR the rights Program Files has, so that only administrators can replace the
-; program that starts at every user's logon: Administrators and SYSTEM full control, Users read
-; and execute, nothing inherited from the parent. Files in it inherit the same. Set through
-; SetNamedSecurityInfo, which also hands the new rights down to what an earlier installation left
-; there. Sets the error flag when the rights cannot be set.
-Function ProtectFolder
-  Push $0
-  Push $1
-  Push $2
-  ; SDDL_REVISION_1; 0x1200a9 is FILE_GENERIC_READ | FILE_GENERIC_EXECUTE.
-  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
-  ${If} $0 <> 0
-    System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i, *p .r2, *i) i .r0'
-    ${If} $0 <> 0
-      ; SE_FILE_OBJECT; DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
-      System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i 1, i 0x80000004, p 0, p 0, p r2, p 0) i .r0'
-      ${If} $0 = 0
-        StrCpy $0 1
-      ${Else}
-        DetailPrint "SetNamedSecurityInfo: error $0"
-        StrCpy $0 0
-      ${EndIf}
-    ${EndIf}
-    System::Call 'kernel32::LocalFree(p r1)'
-  ${EndIf}
-  ClearErrors
-  ${If} $0 = 0
-    SetErrors
-  ${EndIf}
-  Pop $2
-  Pop $1
-  Pop $0
-FunctionEnd
+!insertmacro FAIL ""
+!insertmacro FAIL "un."
 
 ; An installation of ZelPC.msi belongs to Windows Installer: setup over it would leave two owners
 ; of the same files, each undoing the other. Refused before anything changes.
 Function RefuseBesidePackage
-  System::Call 'msi::MsiEnumRelatedProductsW(w "${MSI_UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
+  System::Call 'msi::MsiEnumRelatedProductsW(w "{${MSI_UPGRADE_CODE}}", i 0, i 0, w .r1) i .r0'
   ${If} $0 = 0
     MessageBox MB_OK|MB_ICONSTOP "Vorn ZelPC Utilities is installed on this computer from ZelPC.msi. Remove it in Apps & features (or with msiexec /x) first, then run setup again." /SD IDOK
     SetErrorLevel 2
@@ -289,37 +277,28 @@ Section "VornTray and InstallZel" SecMain
   SectionIn RO
   ; Nothing is written before this point, so that a refused installation leaves nothing behind.
   ; A running VornTray holds its file; an upgrade closes it and starts the new one at the end.
+  !insertmacro UNPACK_SETUPCALLS
   Call CloseVornTray
   ${If} ${Errors}
     Push "VornTray is still running and cannot be replaced. Close it and run setup again."
     Call Fail
   ${EndIf}
+  !insertmacro REFUSE_IF_ANY_IN_USE ""
 
-  Call IsUnderProgramFiles
-  Pop $3
-  ${If} $3 = 0
-    ; Rights set on a folder that holds other things would change them for those too: outside
-    ; Program Files setup takes only a new or empty folder, or the one it installed into before.
-    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    ${DirState} "$INSTDIR" $1
-    ${If} $1 = 1
-    ${AndIf} $0 != "$INSTDIR"
-      Push "The folder $INSTDIR already holds other files. Choose a new or empty folder."
-      Call Fail
+  ; The folder is decided and made ready by setupcalls.dll, with the rule the package uses too:
+  ; inside Program Files as it is; elsewhere only a new or empty folder, or the one setup installed
+  ; into before, whose parents only administrators may change, then protected. Refused, nothing
+  ; has been written.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  System::Call '$PLUGINSDIR\setupcalls.dll::PrepareInstallFolder(w "$INSTDIR", w r0, w .r1, i ${NSIS_MAX_STRLEN}) i .r2'
+  ${If} $2 != 1
+    ${If} $2 != 0
+      StrCpy $1 "Setup cannot check the folder $INSTDIR: setupcalls.dll answered $2."
     ${EndIf}
+    Push $1
+    Call Fail
   ${EndIf}
-
   ClearErrors
-  CreateDirectory "$INSTDIR"
-  ${If} $3 = 0
-  ${AndIfNot} ${Errors}
-    Call ProtectFolder
-    ${If} ${Errors}
-      RMDir "$INSTDIR"
-      Push "Setup cannot limit who may change the folder $INSTDIR."
-      Call Fail
-    ${EndIf}
-  ${EndIf}
   FileOpen $0 "$INSTDIR\${LOG_FILE}" w
   ${If} ${Errors}
     RMDir "$INSTDIR"
@@ -328,9 +307,10 @@ Section "VornTray and InstallZel" SecMain
   ${EndIf}
   FileClose $0
   ${Log} "Vorn ZelPC ${VERSION} into $INSTDIR"
-  ${If} $3 = 0
-    ${Log} "Folder outside Program Files: Administrators and SYSTEM may change it, Users may read and run it"
+  ${If} $CloseReport != ""
+    ${Log} "$CloseReport"
   ${EndIf}
+  ${Log} "$1"
 
   ClearErrors
   WriteRegStr HKLM "${RUN_KEY}" "VornTray" '"$INSTDIR\VornTray.exe"'
@@ -360,49 +340,17 @@ Section "VornTray and InstallZel" SecMain
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
   ; Nobody can answer InstallZel's message box in a silent installation: without a server within
-  ; InstallZel's own wait, setup skips it rather than hang.
+  ; InstallZel's own wait, setup skips it rather than hang. InstallZel's run is bounded as the
+  ; package's is.
   ${If} ${Silent}
+    StrCpy $1 1
+  ${Else}
     StrCpy $1 0
-    ${Do}
-      FindWindow $0 "${SERVER_CLASS}"
-      ${If} $0 <> 0
-        ${Break}
-      ${EndIf}
-      IntOp $1 $1 + 1
-      ${If} $1 >= ${SERVER_WAIT_TRIES}
-        ${Break}
-      ${EndIf}
-      Sleep ${SERVER_WAIT_MS}
-    ${Loop}
-  ${Else}
-    StrCpy $0 1
   ${EndIf}
-  ${If} $0 = 0
-    ${Log} "InstallZel skipped: no ACPI server window within 10 s. Install the Vorn ACPI server, then run $INSTDIR\InstallZel.exe once."
-  ${Else}
-    ${Log} "Running InstallZel"
-    ExecWait '"$INSTDIR\InstallZel.exe"'
-  ${EndIf}
+  System::Call '$PLUGINSDIR\setupcalls.dll::RunInstallZel(w "$INSTDIR", i r1, w .r0, i ${NSIS_MAX_STRLEN})'
+  ${Log} "$0"
   ${Log} "Installed"
 SectionEnd
-
-; As the logged-on user: an installer elevated by UAC holds a full administrator token, and a
-; program it starts itself would inherit it. The shell runs with the user's own token and starts
-; what explorer.exe is given. Without UAC elevation the user's token is the setup's own.
-Function StartVornTray
-  ; TOKEN_QUERY; TokenElevationType = 18, TokenElevationTypeFull = 2
-  System::Call 'advapi32::OpenProcessToken(p -1, i 0x8, *p .r1) i .r0'
-  StrCpy $2 0
-  ${If} $0 <> 0
-    System::Call 'advapi32::GetTokenInformation(p r1, i 18, *i .r2, i 4, *i .r3)'
-    System::Call 'kernel32::CloseHandle(p r1)'
-  ${EndIf}
-  ${If} $2 = 2
-    Exec '"$WINDIR\explorer.exe" "$INSTDIR\VornTray.exe"'
-  ${Else}
-    Exec '"$INSTDIR\VornTray.exe"'
-  ${EndIf}
-FunctionEnd
 
 Function .onInstSuccess
   ${If} ${Silent}
@@ -412,11 +360,23 @@ FunctionEnd
 
 Section "un.VornTray and InstallZel" SecUnMain
   SectionIn RO
+  !insertmacro UNPACK_SETUPCALLS
   Call un.CloseVornTray
   ${If} ${Errors}
-    MessageBox MB_OK|MB_ICONSTOP "VornTray is still running. Close it and run the uninstaller again." /SD IDOK
-    SetErrorLevel 2
-    Abort
+    Push "VornTray is still running. Close it and run the uninstaller again."
+    Call un.Fail
+  ${EndIf}
+  !insertmacro REFUSE_IF_ANY_IN_USE "un."
+  ; The files first: the Run value and the Apps entry go only once the program they name is gone,
+  ; so that a file that could not be removed can still be found, and its uninstaller run again.
+  StrCpy $1 ""
+  !insertmacro REMOVE_FILE "VornTray.exe"
+  !insertmacro REMOVE_FILE "InstallZel.exe"
+  !insertmacro REMOVE_FILE "Uninstall.exe"
+  ${If} $1 != ""
+    ${Log} "Not removed:$1. The Run value and the Apps entry stay; restart Windows and uninstall again."
+    SetErrorLevel 3
+    Return
   ${EndIf}
   ; Only what setup made: another program's files or values stay.
   ReadRegStr $0 HKLM "${RUN_KEY}" "VornTray"
@@ -424,24 +384,22 @@ Section "un.VornTray and InstallZel" SecUnMain
     DeleteRegValue HKLM "${RUN_KEY}" "VornTray"
   ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  Delete "$INSTDIR\VornTray.exe"
-  Delete "$INSTDIR\InstallZel.exe"
   Delete "$INSTDIR\${LOG_FILE}"
-  Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   Call un.RemoveVornFolder
 SectionEnd
 
+; Also every loaded user's copy of it that registry virtualization made; what was removed is kept in
+; TEMP\ZelPCSetup.log, as the install folder is gone by now.
 Section /o "un.Saved panel mode" SecUnPurge
-  DeleteRegValue HKLM "${SETTINGS_KEY}" "DispWidth"
-  DeleteRegValue HKLM "${SETTINGS_KEY}" "DispHeight"
-  DeleteRegKey /ifempty HKLM "${SETTINGS_KEY}"
-  DeleteRegKey /ifempty HKLM "SOFTWARE\Vorn"
+  System::Call '$PLUGINSDIR\setupcalls.dll::PurgeSavedModes(w .r0, i ${NSIS_MAX_STRLEN})'
+  DetailPrint "$0"
+  ${TempLog} "Purged: $0"
 SectionEnd
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecUnMain} "The programs, the logon start and the Apps entry."
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPurge} "The panel mode VornTray saved (HKLM\${SETTINGS_KEY})."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPurge} "The panel mode VornTray saved (HKLM\${SETTINGS_KEY}), and the copy each logged-on user's VornTray keeps in that user's registry."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_END
 
 Function un.onInit

@@ -2,9 +2,10 @@
 """Reads ZelPC.msi's tables with msiinfo and fails on what Windows Installer refuses or does wrong
 although Wine's msiexec accepts it: an action outside its place in the installation script (wixl can
 put an action with only Before at sequence 1, and puts MajorUpgrade's RemoveExistingProducts after
-InstallFiles), a custom action run in the wrong context, a condition with padding. With --source, also
-the WiX source's rule that keeps wixl's placement the same from build to build: every scheduled
-action has both After and Before, and nothing else lies between the two in the package.
+InstallFiles), a custom action run in the wrong context, a condition with padding or without the
+component state it was written with. With --source, also the WiX source's rule that keeps wixl's
+placement the same from build to build: every scheduled action has both After and Before, and
+nothing else lies between the two in the package.
     check_sequence.py [--source zelpc.wxs] PACKAGE.msi...
 """
 import subprocess
@@ -14,14 +15,23 @@ import xml.etree.ElementTree as ElementTree
 # Each action of the package, the standard actions it must come after and before, and for custom
 # actions the kind: immediate, deferred as the user (impersonated), or deferred as SYSTEM.
 EXPECTED = {
-    "RemoveExistingProducts": ("InstallValidate", "InstallInitialize", None),
+    # Inside the script, so that a failed upgrade rolls the old version's removal back.
+    "RemoveExistingProducts": ("InstallInitialize", "ProcessComponents", None),
     "SetInstallLocation": ("CostFinalize", "InstallValidate", "immediate"),
-    "CloseVornTray": ("InstallInitialize", "RemoveFiles", "immediate"),
+    "CloseVornTray": ("InstallValidate", "RemoveExistingProducts", "immediate"),
     "PurgeSavedMode": ("RemoveFiles", "InstallFiles", "system"),
     "SetProtectFolder": ("InstallInitialize", "ProtectFolder", "immediate"),
-    "ProtectFolder": ("InstallFiles", "WriteRegistryValues", "system"),
+    "ProtectFolder": ("RemoveRegistryValues", "RemoveFiles", "system"),
     "SetRunInstallZel": ("InstallInitialize", "RunInstallZel", "immediate"),
     "RunInstallZel": ("PublishProduct", "InstallFinalize", "user"),
+}
+# Conditions whose text is the point: the folder is prepared and the Apps entry keeps it whenever the
+# programs' component is installed or repaired, which wixl turns into a property named "Programs"
+# unless "$" is doubled.
+CONDITIONS = {
+    "SetInstallLocation": "$Programs=3",
+    "SetProtectFolder": "$Programs=3",
+    "ProtectFolder": "$Programs=3",
 }
 DEFERRED, NO_IMPERSONATE = 0x400, 0x800
 
@@ -91,6 +101,9 @@ def check(package, source):
     for action, flags in actions.items():
         if flags & DEFERRED and not at("InstallInitialize") < at(action) < at("InstallFinalize"):
             faults.append(f"deferred {action} at {at(action)} lies outside InstallInitialize..InstallFinalize")
+    for action, wanted in CONDITIONS.items():
+        if action in sequence and sequence[action][0] != wanted:
+            faults.append(f"{action}'s condition is {sequence[action][0]!r}, not {wanted!r}")
     for action, (condition, _) in sequence.items():
         if condition != condition.strip() or "\n" in condition or "\r" in condition:
             faults.append(f"{action}'s condition is padded or spans lines: {condition!r}")

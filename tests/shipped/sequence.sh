@@ -19,16 +19,18 @@ done
 
 build=$source_dir/build/win64
 traps=(
-  'only_before|s|<Custom Action="CloseVornTray" After="InstallInitialize" |<Custom Action="CloseVornTray" |'
-  'others_between|s|<Custom Action="CloseVornTray" After="InstallInitialize" Before="ProcessComponents"|<Custom Action="CloseVornTray" After="InstallInitialize" Before="RemoveFiles"|'
+  'only_before|s|<Custom Action="CloseVornTray" After="InstallValidate" |<Custom Action="CloseVornTray" |'
+  'others_between|s|<Custom Action="CloseVornTray" After="InstallValidate" Before="InstallInitialize"|<Custom Action="CloseVornTray" After="InstallValidate" Before="ProcessComponents"|'
   'remove_existing_products_unpinned|s|      <RemoveExistingProducts [^\n]*\n||'
+  'remove_existing_products_outside_the_script|s|<RemoveExistingProducts After="InstallInitialize" Before="ProcessComponents"/>|<RemoveExistingProducts After="InstallValidate" Before="InstallInitialize"/>|'
   'condition_on_three_lines|s|>NOT Installed</Custom>\n    </InstallExecuteSequence>|>\n        NOT Installed\n      </Custom>\n    </InstallExecuteSequence>|'
   'impersonate_left_to_wixl|s| Impersonate="yes"||'
+  'component_state_dollar_single|s|>\$\$Programs=3<|>$Programs=3<|'
 )
 for entry in "${traps[@]}"; do
   name=${entry%%|*} script=${entry#*|}
   mkdir -p "$work/$name"
-  cp "$source_dir/installer/pack-msi" "$work/$name/"
+  cp "$source_dir/installer/pack-msi" "$source_dir/installer/installfacts.h" "$work/$name/"
   sed -z "$script" "$source_dir/installer/zelpc.wxs" >"$work/$name/zelpc.wxs"
   cmp -s "$source_dir/installer/zelpc.wxs" "$work/$name/zelpc.wxs" && fail "trap $name changed nothing in zelpc.wxs"
   "$work/$name/pack-msi" x64 "$build/traymode/VornTray.exe" "$build/installclient/InstallZel.exe" \

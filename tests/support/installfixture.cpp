@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include "folderrights.h"
 #include "handles.h"
 #include "messages.h"
 #include "savedmode.h"
@@ -182,13 +183,58 @@ void ExpectNoInstallation()
     EXPECT_FALSE(KeyExists(kSetupEntryKey));
 }
 
-void ExpectSavedModeAfterUninstall(const UninstallCase& row)
+namespace {
+// A 32-bit VornTray's copy lies below WOW6432Node on 64-bit Windows.
+std::string VirtualStoreKey()
+{
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL
+               ? "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Vorn\\ZelPC"
+               : "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\Vorn\\ZelPC";
+}
+} // namespace
+
+void VirtualStoreCopy::Place()
+{
+    unique_hkey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, VirtualStoreKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              key.put(), nullptr), ERROR_SUCCESS);
+    for (auto [name, value] : {std::pair<const char*, DWORD>{"DispWidth", 800}, {"DispHeight", 600}})
+        ASSERT_EQ(RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)),
+                  ERROR_SUCCESS);
+}
+
+bool VirtualStoreCopy::Kept() const
+{
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, VirtualStoreKey().c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return false;
+    return RegQueryValueExA(key.get(), "DispWidth", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS ||
+           RegQueryValueExA(key.get(), "DispHeight", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+VirtualStoreCopy::~VirtualStoreCopy()
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Classes\\VirtualStore");
+}
+
+void ExpectSavedModeAfterUninstall(const UninstallCase& row, const VirtualStoreCopy& copy)
 {
     EXPECT_EQ(KeyExists(kSettingsKey), row.savedModeKept);
     if (row.savedModeKept) {
         ExpectStoredDword("DispWidth", 800);
         ExpectStoredDword("DispHeight", 480);
     }
+    EXPECT_EQ(copy.Kept(), row.savedModeKept) << "the virtualized copy under HKCU\\" << VirtualStoreKey();
+}
+
+void ExpectPurgeSaid(const std::string& log)
+{
+    for (const char* line : {"Saved panel mode removed from HKLM\\SOFTWARE\\Vorn\\ZelPC",
+                             "Saved panel mode removed from HKEY_USERS\\",
+                             "Users whose profile is not loaded now keep their own saved panel mode"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
 std::string Neighbours::Folder() const
@@ -247,7 +293,7 @@ ReadOnlyKey::~ReadOnlyKey()
     }
 }
 
-StubbornVornTray::StubbornVornTray()
+StubbornVornTray::StubbornVornTray(OnClose onClose) : m_onClose(onClose)
 {
     m_window = CreateHiddenWindow(kVornTrayClass, WindowProc, this);
 }
@@ -261,8 +307,92 @@ LRESULT CALLBACK StubbornVornTray::WindowProc(HWND window, UINT message, WPARAM 
 {
     auto self = reinterpret_cast<StubbornVornTray*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_CLOSE && self) {
-        ++self->m_closesIgnored;
+        ++self->m_closesAsked;
+        if (self->m_onClose == kComesBack) {
+            self->m_window = CreateHiddenWindow(kVornTrayClass, WindowProc, self);
+            DestroyWindow(window);
+        }
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+const std::vector<InstallFolderCase>& InstallFolderCases()
+{
+    static const std::vector<InstallFolderCase> cases = {
+        {"folder_holding_notes", "C:\\Apps", true, false, false, "C:\\Apps already holds other files", {}},
+        {"drive_root", "C:\\", false, false, false, "C:\\ is a drive's root", {}},
+        {"new_folder_on_a_new_parent", "C:\\Tools\\ZelPC", false, true, false,
+         "Protected C:\\Tools\\ZelPC: owner Administrators; Administrators and SYSTEM full control, Users read and "
+         "execute; so are the folders it made on the way: C:\\Tools",
+         {"C:\\Tools"}},
+        {"repaired_after_deleting_the_folder", "C:\\ZelPC", false, true, true,
+         "Protected C:\\ZelPC: owner Administrators; Administrators and SYSTEM full control, Users read and execute",
+         {}},
+    };
+    return cases;
+}
+
+namespace {
+
+void RemoveFolderWithFiles(const std::string& folder)
+{
+    for (const std::string& name : FilesIn(folder))
+        DeleteFileA((folder + "\\" + name).c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// What a row leaves in its folders, gone however the row ends; never the drive's root itself.
+struct RowFolders
+{
+    const InstallFolderCase& row;
+    ~RowFolders()
+    {
+        if (std::string(row.folder).size() > 3)
+            RemoveFolderWithFiles(row.folder);
+        for (const std::string& parent : row.madeOnTheWay)
+            RemoveDirectoryA(parent.c_str());
+    }
+};
+
+} // namespace
+
+void RunInstallFolderCase(const InstallFolderCase& row, const FolderTableInstaller& installer)
+{
+    const std::string folder = row.folder;
+    RowFolders leftovers{row};
+    if (row.holdsNotes) {
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << GetLastError();
+        std::ofstream(folder + "\\notes.txt") << "kept";
+    }
+    InstallerRun run = installer.install(folder);
+    EXPECT_NE(run.log.find(row.logged), std::string::npos) << run.log;
+    if (!row.taken) {
+        EXPECT_EQ(run.exitCode, installer.refusedCode) << run.log;
+        installer.expectNothingInstalled();
+        const std::string programs = folder.back() == '\\' ? folder + "VornTray.exe" : folder + "\\VornTray.exe";
+        EXPECT_FALSE(Exists(programs));
+        if (row.holdsNotes) {
+            EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"notes.txt"});
+            EXPECT_EQ(FileContent(folder + "\\notes.txt"), "kept");
+        }
+        return;
+    }
+    ASSERT_EQ(run.exitCode, 0u) << run.log;
+    ExpectProgramsIn(folder);
+    ExpectProgramFilesRights(folder);
+    for (const std::string& parent : row.madeOnTheWay)
+        ExpectProgramFilesRights(parent);
+    if (row.repairedAfterDeleting) {
+        CloseVornTrays();
+        RemoveFolderWithFiles(folder);
+        ASSERT_FALSE(Exists(folder)) << "error " << GetLastError() << ", " << FilesIn(folder).size() << " files left";
+        run = installer.repair(folder);
+        EXPECT_EQ(run.exitCode, 0u) << run.log;
+        EXPECT_NE(run.log.find(row.logged), std::string::npos) << run.log;
+        ExpectProgramsIn(folder);
+        ExpectProgramFilesRights(folder);
+    }
+    installer.uninstall();
+    EXPECT_FALSE(Exists(folder + "\\VornTray.exe"));
 }

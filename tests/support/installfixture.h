@@ -65,6 +65,22 @@ template <typename Fixture, typename Row> class TableOf : public Fixture, public
 {
 };
 
+// VornTray's saved mode where registry virtualization keeps it for a user who may not write HKLM
+// (Windows Vista and later): HKCU\Software\Classes\VirtualStore\MACHINE\SOFTWARE\[WOW6432Node\]Vorn\ZelPC,
+// WOW6432Node on 64-bit Windows, 800 x 600. Removed again when the holder goes.
+class VirtualStoreCopy
+{
+public:
+    VirtualStoreCopy() = default;
+    VirtualStoreCopy(const VirtualStoreCopy&) = delete;
+    VirtualStoreCopy& operator=(const VirtualStoreCopy&) = delete;
+    ~VirtualStoreCopy();
+    // A failure ends the test (ASSERT_NO_FATAL_FAILURE).
+    void Place();
+    // Whether DispWidth or DispHeight is still there.
+    bool Kept() const;
+};
+
 // An uninstall given arguments, and whether the saved panel mode outlives it.
 struct UninstallCase
 {
@@ -72,8 +88,11 @@ struct UninstallCase
     const char* arguments;
     bool savedModeKept;
 };
-// The saved mode VornTray's first start wrote, 800 x 480: kept by the row's uninstall, or purged.
-void ExpectSavedModeAfterUninstall(const UninstallCase& row);
+// The saved mode VornTray's first start wrote, 800 x 480, and a user's virtualized copy: both kept
+// by the row's uninstall, or both purged.
+void ExpectSavedModeAfterUninstall(const UninstallCase& row, const VirtualStoreCopy& copy);
+// A purge's log names both copies it removed and says that users not logged on keep theirs.
+void ExpectPurgeSaid(const std::string& log);
 // The row prints as its label, as the rows of the tests' own tables do.
 using rowlabel::operator<<;
 
@@ -114,21 +133,64 @@ private:
     bool m_made = false;
 };
 
-// A "VORNTRAY" window of this test process that is told WM_CLOSE and stays, as a hung VornTray
-// or another program's window of that class does. Its messages are handled while the test waits
-// for the installation.
+// A "VORNTRAY" window of this test process that is told WM_CLOSE and does not go away: it stays,
+// as a hung VornTray or another program's window of that class does, or it destroys itself and
+// makes a new one, as any program in the session may. Its messages are handled while the test
+// waits for the installation.
 class StubbornVornTray
 {
 public:
-    StubbornVornTray();
+    enum OnClose
+    {
+        kStays,
+        kComesBack
+    };
+    explicit StubbornVornTray(OnClose onClose = kStays);
     ~StubbornVornTray();
     StubbornVornTray(const StubbornVornTray&) = delete;
     StubbornVornTray& operator=(const StubbornVornTray&) = delete;
     HWND Window() const { return m_window; }
-    int ClosesIgnored() const { return m_closesIgnored; }
+    int ClosesAsked() const { return m_closesAsked; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    OnClose m_onClose;
     HWND m_window = nullptr;
-    int m_closesIgnored = 0;
+    int m_closesAsked = 0;
 };
+
+// The install folders both installers are tried with, as one table: each installer's test program
+// runs every row with its own installer.
+struct InstallFolderCase
+{
+    const char* label;
+    const char* folder;
+    // A notes.txt of somebody else's in the folder beforehand.
+    bool holdsNotes;
+    // Taken, or refused with the installer's refusal code.
+    bool taken;
+    // Taken, then deleted and the installation repaired, which must make and protect it again.
+    bool repairedAfterDeleting;
+    // What the installer's log must say: for a refusal the reason, else the protection.
+    const char* logged;
+    // The folders the installer makes on the way, innermost first, removed afterwards.
+    std::vector<std::string> madeOnTheWay;
+};
+const std::vector<InstallFolderCase>& InstallFolderCases();
+
+struct InstallerRun
+{
+    DWORD exitCode = STILL_ACTIVE;
+    std::string log;
+};
+// One installer, as the folder table drives it: silent runs with their logs.
+struct FolderTableInstaller
+{
+    DWORD refusedCode;
+    InstallerRun (*install)(const std::string& folder);
+    // The installation in folder repaired as its administrator would.
+    InstallerRun (*repair)(const std::string& folder);
+    void (*uninstall)();
+    void (*expectNothingInstalled)();
+};
+void RunInstallFolderCase(const InstallFolderCase& row, const FolderTableInstaller& installer);
