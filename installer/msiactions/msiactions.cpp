@@ -71,7 +71,7 @@ extern "C" UINT __stdcall ProtectFolder(MSIHANDLE install)
     WCHAR data[2 * MAX_PATH + 2];
     DWORD size = ARRAYSIZE(data);
     if (MsiGetPropertyW(install, L"CustomActionData", data, &size) != ERROR_SUCCESS || size == 0) {
-        Log(install, L"Cannot prepare the install folder: none given");
+        Log(install, L"Cannot prepare the install folder: none given, or longer than a path");
         return ERROR_INSTALL_FAILURE;
     }
     std::wstring folder = data, earlier;
